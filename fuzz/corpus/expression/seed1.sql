@@ -1,0 +1,1 @@
+Select * From Link, Res Where Link.IdRes=Res.IdRes and Link.IdCat=1

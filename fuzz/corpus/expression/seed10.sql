@@ -1,0 +1,1 @@
+(a = 1) IS NOT UNKNOWN

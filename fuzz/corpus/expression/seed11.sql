@@ -1,0 +1,1 @@
+Position('c' In 'abc') * -Length(NmRes) / 2

@@ -1,0 +1,1 @@
+LastAutoInc(Memory Res Password 'x')

@@ -1,0 +1,1 @@
+Count(*) ; Avg(Rating); Sum(DISTINCT Price)

@@ -1,0 +1,1 @@
+NmRes Like "%web%" or PathRes Like '%ab%'

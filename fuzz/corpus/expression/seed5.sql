@@ -1,0 +1,1 @@
+Max(IdRes) + 1

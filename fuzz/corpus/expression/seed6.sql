@@ -1,0 +1,1 @@
+Substring('abcdef' From 2 For 3)

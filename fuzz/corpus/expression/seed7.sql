@@ -1,0 +1,1 @@
+ToString(ToDate('05.03.2004', 'DD.MM.YYYY'), 'YYYY-MM-DD')

@@ -1,0 +1,1 @@
+CAST('12' AS INTEGER) + 1

@@ -1,0 +1,1 @@
+x Between NULL And 3

@@ -1,0 +1,31 @@
+#include "tests/support/test_environment.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/common/clock.h"
+#include "engine/common/locale.h"
+
+namespace kestro::test {
+
+TTimeStamp FixedNow() {
+  TTimeStamp ts;
+  TryEncodeDate(2026, 12, 11, ts.date);
+  TryEncodeTime(10, 30, 0, 0, ts.time);
+  return ts;
+}
+
+namespace {
+
+class FixedEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    TVellLocale::SetCurrent(TVellLocale::Fixed());
+    SetLocalNowForTesting(FixedNow);
+  }
+  void TearDown() override { SetLocalNowForTesting(nullptr); }
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new FixedEnvironment);
+
+}  // namespace
+}  // namespace kestro::test
