@@ -627,7 +627,10 @@ bool TryStrToInt64(std::string_view t, int64_t& value) {
   size_t b = 0, e = t.size();
   while (b < e && (t[b] == ' ' || t[b] == '\t')) ++b;
   while (e > b && (t[e - 1] == ' ' || t[e - 1] == '\t')) --e;
-  if (b < e && t[b] == '+') ++b;
+  if (b < e && t[b] == '+') {
+    ++b;
+    if (b < e && t[b] == '-') return false;
+  }
   if (b == e) return false;
   auto res = std::from_chars(t.data() + b, t.data() + e, value);
   return res.ec == std::errc() && res.ptr == t.data() + e;

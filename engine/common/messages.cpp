@@ -199,7 +199,7 @@ constexpr std::array<const char*, kMessageSlotCount> kMessages = {{
     /* 185 */ "Not DateTime data type",
     /* 186 */ "Const DateFormat string expected, but '%s' found at line %d, column %d",
     /* 187 */ "AM/PM word expected, but '%s' found",
-    /* 188 */ "AutoInc uniqueness violation. Update or insert of duplicate AutoInc value (%d) failed  ",
+    /* 188 */ "AutoInc uniqueness violation. Update or insert of duplicate AutoInc value (%d) failed ",
     /* 189 */ "",
     /* 190 */ "",
     /* 191 */ "",

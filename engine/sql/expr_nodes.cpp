@@ -231,6 +231,7 @@ TVTblExprNode::~TVTblExprNode() {
   while (!pending.empty()) {
     TVTblNodePtr node = std::move(pending.back());
     pending.pop_back();
+    if (!node) continue;
     for (auto& c : node->children_) pending.push_back(std::move(c));
     node->children_.clear();
   }

@@ -75,9 +75,9 @@ TEST(ExpressionParse, StopsAtTheFirstTokenItCannotUse) {
   std::string q, n;
   Parse("Res.[Date]", false).expression->FieldNameOf(q, n);
   EXPECT_EQ(q + "." + n, "Res.Date");
-  EXPECT_EQ(CodeOf([] { Parse("1", false).expression->FieldNameOf(*new std::string, *new std::string); }), 1062);
+  EXPECT_EQ(CodeOf([&] { Parse("1", false).expression->FieldNameOf(q, n); }), 1062);
   // Empty values leave the expression empty for the caller to report.
-  EXPECT_TRUE(Parse(") x", false).expression->IsEmpty());
+  EXPECT_TRUE(Parse(", x", false).expression->IsEmpty());
 }
 
 TEST(ExpressionParse, ReservedWordsNameColumnsOnlyInBrackets) {

@@ -59,7 +59,7 @@ TEST(Lexer, OperatorsAndDelimiters) {
       {"it's", "W:it's"},
       {"a:b", "W:a P:b"},
       {"absolute", "R0:absolute"},
-      {"noautoindexes END-EXEC", "R247:noautoindexes W:END W:- W:EXEC"},
+      {"noautoindexes END-EXEC", "R247:noautoindexes R73:END W:- R78:EXEC"},
   };
   for (const auto& c : cases) EXPECT_EQ(Tokens(c.sql), c.tokens) << c.sql;
 }
@@ -95,8 +95,8 @@ TEST(Lexer, PositionsCountLinesAndCharacters) {
   EXPECT_EQ(at(4), "2:3");   // c
   EXPECT_EQ(at(5), "3:2");   // d after a tab
   EXPECT_EQ(at(6), "4:1");   // Y after the line comment
-  EXPECT_EQ(at(7), "5:6");   // z after a block comment over two lines
-  EXPECT_EQ(at(9), "5:12");  // é counts as one character
+  EXPECT_EQ(at(7), "5:7");   // z after a block comment over two lines
+  EXPECT_EQ(at(9), "5:13");  // é counts as one character
 }
 
 TEST(Lexer, CommandsAndComments) {
