@@ -427,7 +427,10 @@ std::string TVellLocale::TimeToStr(int32_t msecs) const {
 
 std::string TVellLocale::DateTimeToStr(const TTimeStamp& ts) const {
   std::string out = DateToStr(ts.date);
-  if (ts.time != 0) out += " " + TimeToStr(ts.time);
+  if (ts.time != 0) {
+    out += ' ';
+    out += TimeToStr(ts.time);
+  }
   return out;
 }
 

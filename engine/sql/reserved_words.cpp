@@ -2,7 +2,6 @@
 // codes: the SQL-92 words alphabetically up to ZONE, then the dialect's own.
 #include "engine/sql/reserved_words.h"
 
-#include <string>
 #include <unordered_map>
 
 #include "engine/common/text.h"
@@ -56,13 +55,16 @@ const std::array<const char*, kReservedWordCount> kReservedWords = {{
 
 uint8_t ReservedWordCode(std::string_view text) {
   // A hash of the table; the lookup is equal to a scan of it in order.
-  static const std::unordered_map<std::string, uint8_t> index = [] {
-    std::unordered_map<std::string, uint8_t> m;
+  static const std::unordered_map<std::string_view, uint8_t> index = [] {
+    std::unordered_map<std::string_view, uint8_t> m;
     for (size_t k = 0; k < kReservedWords.size(); ++k) m.emplace(kReservedWords[k], uint8_t(k));
     return m;
   }();
-  if (text.empty() || text.size() > 24) return kNotReservedWord;
-  const auto it = index.find(AsciiUpperCase(text));
+  constexpr size_t kLongest = 20;  // CHARACTER_LENGTH, BLOBCOMPRESSIONLEVEL
+  if (text.empty() || text.size() > kLongest) return kNotReservedWord;
+  char upper[kLongest];
+  for (size_t i = 0; i < text.size(); ++i) upper[i] = AsciiUpper(text[i]);
+  const auto it = index.find(std::string_view(upper, text.size()));
   return it == index.end() ? kNotReservedWord : it->second;
 }
 
