@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev zlib1g-dev)
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev zlib1g-dev libcrypto++-dev)
 
 install_missing() {
   local missing=()
