@@ -1,0 +1,163 @@
+#include "engine/container/part_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/common/exception.h"
+
+namespace kestro {
+namespace {
+
+constexpr off_t kAccessLockByte = 0x7FFF'FFFF'FFFF'FF00;
+constexpr off_t kWriterLockByte = 0x7FFF'FFFF'FFFF'FF01;
+
+bool SetLock(int fd, short type, off_t at) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = at;
+  fl.l_len = 1;
+  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+}  // namespace
+
+bool LockForSharing(int fd, bool write, bool exclusive) {
+  if (!SetLock(fd, exclusive ? F_WRLCK : F_RDLCK, kAccessLockByte)) return false;
+  return !write || SetLock(fd, F_WRLCK, kWriterLockByte);
+}
+
+void TVSFSAbstractFile::ReadBuffer(void* buffer, int64_t count) {
+  if (count != 0 && Read(buffer, count) != count)
+    throw Exception("TVSFSAbstractFile.ReadBuffer - Stream read error");
+}
+
+void TVSFSAbstractFile::WriteBuffer(const void* buffer, int64_t count) {
+  if (count != 0 && Write(buffer, count) != count)
+    throw Exception("TVSFSAbstractFile.WriteBuffer - Stream write error");
+}
+
+// ---- disk -------------------------------------------------------------------
+
+TVSFSDiskFile::~TVSFSDiskFile() { Close(); }
+
+bool TVSFSDiskFile::Open(bool create) {
+  Close();
+  int flags = O_CLOEXEC;
+  if (create)
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+  else
+    flags |= readOnly_ ? O_RDONLY : O_RDWR;
+  const int fd = ::open(name_.c_str(), flags, 0644);
+  if (fd < 0) return false;
+  // A file that is read-only on disk cannot be opened for writing above;
+  // exclusive or writing opens keep other writers out.
+  if (!LockForSharing(fd, create || !readOnly_, exclusive_)) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  position_ = 0;
+  if (create) readOnly_ = false;
+  return true;
+}
+
+void TVSFSDiskFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void TVSFSDiskFile::Flush() {
+  if (fd_ >= 0 && !readOnly_) ::fdatasync(fd_);
+}
+
+int64_t TVSFSDiskFile::Read(void* buffer, int64_t count) {
+  if (fd_ < 0 || count <= 0) return 0;
+  int64_t done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pread(fd_, p + done, size_t(count - done), off_t(position_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  position_ += done;
+  return done;
+}
+
+int64_t TVSFSDiskFile::Write(const void* buffer, int64_t count) {
+  if (fd_ < 0 || readOnly_) return 0;
+  if (count == 0) return ::ftruncate(fd_, off_t(position_)) == 0 ? 0 : 0;
+  int64_t done = 0;
+  const auto* p = static_cast<const char*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pwrite(fd_, p + done, size_t(count - done), off_t(position_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  position_ += done;
+  return done;
+}
+
+int64_t TVSFSDiskFile::Seek(int64_t offset, int origin) {
+  const int64_t base = origin == 0 ? 0 : origin == 1 ? position_ : Size();
+  position_ = base + offset;
+  return position_;
+}
+
+int64_t TVSFSDiskFile::Size() const {
+  struct stat st {};
+  return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : 0;
+}
+
+bool TVSFSDiskFile::SetSize(int64_t size) {
+  return fd_ >= 0 && !readOnly_ && size >= 0 && ::ftruncate(fd_, off_t(size)) == 0;
+}
+
+// ---- memory -----------------------------------------------------------------
+
+bool TVSFSMemoryFile::Open(bool create) {
+  if (!create) throw Exception("TVSFSMemoryFile.Open - File cannot be open, only creation is available.");
+  data_.clear();
+  position_ = 0;
+  return true;
+}
+
+int64_t TVSFSMemoryFile::Read(void* buffer, int64_t count) {
+  if (count <= 0 || position_ >= Size()) return 0;
+  const int64_t n = std::min(count, Size() - position_);
+  std::memcpy(buffer, data_.data() + position_, size_t(n));
+  position_ += n;
+  return n;
+}
+
+int64_t TVSFSMemoryFile::Write(const void* buffer, int64_t count) {
+  if (count == 0) {
+    if (position_ < Size()) data_.resize(size_t(position_));
+    return 0;
+  }
+  if (count < 0) return 0;
+  if (position_ + count > Size()) data_.resize(size_t(position_ + count));
+  std::memcpy(data_.data() + position_, buffer, size_t(count));
+  position_ += count;
+  return count;
+}
+
+int64_t TVSFSMemoryFile::Seek(int64_t offset, int origin) {
+  const int64_t base = origin == 0 ? 0 : origin == 1 ? position_ : Size();
+  position_ = base + offset;
+  return position_;
+}
+
+bool TVSFSMemoryFile::SetSize(int64_t size) {
+  if (size < 0) return false;
+  data_.resize(size_t(size));
+  return true;
+}
+
+}  // namespace kestro
