@@ -1,6 +1,8 @@
 #include "tests/support/test_environment.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
 
 #include "engine/common/clock.h"
 #include "engine/common/locale.h"
@@ -19,6 +21,8 @@ namespace {
 class FixedEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    setenv("TZ", "UTC", 1);  // directory times are stored as UTC
+    tzset();
     TVellLocale::SetCurrent(TVellLocale::Fixed());
     SetLocalNowForTesting(FixedNow);
   }
