@@ -79,7 +79,8 @@ TDIRManager::TDIRManager(TPageFileManager& pages, TFreeSpaceManager& space)
 
 void TDIRManager::Load() {
   const TContainerHeader& h = pages_.Header();
-  if (int64_t(h.dirItemCount) > int64_t(h.dirPageCount) * itemsPerPage_)
+  if (int64_t(h.dirItemCount) > int64_t(h.dirPageCount) * itemsPerPage_ ||
+      h.dirPageCount > pages_.AvailablePages())
     throw Exception("TDIRManager.Load - can not load page, pageNo = " +
                     std::to_string(h.firstDirPageNo));
   std::vector<uint8_t> buf(size_t(itemsPerPage_) * kDirectoryItemSize);

@@ -172,7 +172,18 @@ bool TVSFSHugeFile::Open(bool create, bool tolerateMissing) {
     throw Exception("TVSFSHugeFile.InternalOpen - File was not closed.");
   embedding_ = 0;
   position_ = 0;
+  locked_ = false;
+  auto lockedOut = [this](const TVSFSAbstractFile& f) {
+    const auto* disk = dynamic_cast<const TVSFSDiskFile*>(&f);
+    locked_ = disk != nullptr && disk->Locked();
+    return false;
+  };
   if (create) {
+    // Never replace a file that another process has open.
+    if (!inMemory_ && FileExists(baseName_)) {
+      TVSFSDiskFile probe(baseName_);
+      if (!probe.Open(false)) return lockedOut(probe);
+    }
     DeleteChain();
     parts_.clear();
     if (!AddPart()) return false;
@@ -206,7 +217,7 @@ bool TVSFSHugeFile::Open(bool create, bool tolerateMissing) {
         part->WriteBuffer(chunk.data(), n);
     } else {
       part = NewPart(name);
-      if (!part->Open(false)) return false;
+      if (!part->Open(false)) return lockedOut(*part);
     }
     int64_t at = 0;
     if (parts.empty() && !FindEmbeddingOffset(*part, at)) return false;

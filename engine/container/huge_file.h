@@ -50,6 +50,8 @@ class TVSFSHugeFile {
   size_t PartCount() const { return parts_.size(); }
   const std::string& PartName(size_t i) const { return parts_[i]->Name(); }
   bool ReadOnly() const { return readOnly_; }
+  // The last Open failed because another process holds a part file.
+  bool Locked() const { return locked_; }
 
  private:
   int64_t DataPerPart() const { return partSize_ - int64_t(kHeaderSize); }
@@ -74,6 +76,7 @@ class TVSFSHugeFile {
   int64_t size_ = 0;
   int64_t position_ = 0;
   bool open_ = false;
+  bool locked_ = false;
 };
 
 }  // namespace kestro

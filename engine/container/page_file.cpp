@@ -50,8 +50,10 @@ TPageFileManager::TPageFileManager(const std::string& fileName, int64_t partSize
   readOnly_ = !IsWriteMode(openMode);
   exclusive_ = !create && (openMode & 0x70) == fmShareExclusive;
   carrier_ = std::make_unique<TVSFSHugeFile>(fileName, partSize, inMemory, exclusive_, readOnly_);
-  if (!carrier_->Open(create))
+  if (!carrier_->Open(create)) {
+    if (carrier_->Locked()) throw Exception("Cannot open file \"" + fileName + "\"");
     throw Exception("File " + BaseName(fileName) + " has corrupted header.");
+  }
   if (create) {
     std::memcpy(header_.signature, kContainerSignature, 8);
     header_.version = kVersion;

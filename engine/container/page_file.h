@@ -58,6 +58,9 @@ class TPageFileManager {
   int32_t PageSize() const { return header_.pageSize; }
   int32_t DataSize() const { return header_.pageSize - int32_t(kPageHeaderSize); }
   int32_t PageCount() const { return header_.pageCount; }
+  // Pages the stream really holds; bounds every chain walk, so a damaged
+  // header cannot make one loop longer than the file.
+  int64_t AvailablePages() const { return carrier_->Size() / header_.pageSize + 1; }
   bool Encrypted() const { return header_.encrypted != 0; }
   bool ReadOnly() const { return readOnly_; }
   bool Exclusive() const { return exclusive_; }

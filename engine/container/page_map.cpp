@@ -22,7 +22,7 @@ const TFileMaps& TUserFilePageMapManager::GetMaps(const TDirectoryItem& item) {
   const int64_t dataCount = DataPageCount(item.size);
   const int64_t mapCount = MapPageCount(dataCount);
   // A chain cannot be longer than the container; a bigger size is damage.
-  if (mapCount > pages_.PageCount())
+  if (mapCount > pages_.PageCount() || mapCount > pages_.AvailablePages())
     throw Exception("TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");
   if (mapCount == 0) {
     maps.mapPages.push_back(item.firstMapPageNo);

@@ -47,9 +47,10 @@ TVSFSDiskFile::~TVSFSDiskFile() { Close(); }
 
 bool TVSFSDiskFile::Open(bool create) {
   Close();
+  locked_ = false;
   int flags = O_CLOEXEC;
   if (create)
-    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    flags |= O_RDWR | O_CREAT;  // truncated once the sharing lock is held
   else
     flags |= readOnly_ ? O_RDONLY : O_RDWR;
   const int fd = ::open(name_.c_str(), flags, 0644);
@@ -57,6 +58,11 @@ bool TVSFSDiskFile::Open(bool create) {
   // A file that is read-only on disk cannot be opened for writing above;
   // exclusive or writing opens keep other writers out.
   if (!LockForSharing(fd, create || !readOnly_, exclusive_)) {
+    locked_ = true;
+    ::close(fd);
+    return false;
+  }
+  if (create && ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return false;
   }

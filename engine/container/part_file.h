@@ -63,9 +63,12 @@ class TVSFSDiskFile : public TVSFSAbstractFile {
   int64_t Position() const override { return position_; }
   int64_t Size() const override;
   bool SetSize(int64_t size) override;
+  // The last Open failed because another process holds the file.
+  bool Locked() const { return locked_; }
 
  private:
   int fd_ = -1;
+  bool locked_ = false;
   int64_t position_ = 0;
 };
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "engine/common/clock.h"
 #include "engine/common/exception.h"
+#include "engine/container/password.h"
 #include "engine/crypto/checksums.h"
 #include "tests/container/container_test_util.h"
 
@@ -147,6 +149,19 @@ TEST(ContainerFormat, PasswordBlockVerifiesAndRefusesWrongPasswords) {
   EXPECT_EQ(ErrorOf([&] { NewContainer(dir.Path("long.kvb"), dfmNormal, std::string(33, 'x')); }),
             "Password length should be shorter then 32");
   EXPECT_NO_THROW(NewContainer(dir.Path("max.kvb"), dfmNormal, std::string(32, 'x')));
+
+  // Each check spends at least 256 ms of tick time.
+  int readings = 0;
+  SetTickCountForTesting([&] { return uint64_t(readings++) * 10; });
+  std::string key;
+  uint8_t stored[kPasswordBlockSize];
+  std::memcpy(stored, &b[block], sizeof stored);
+  EXPECT_TRUE(VerifyPassword(stored, "s3cret", key));
+  EXPECT_GE(readings, 27);
+  SetTickCountForTesting([] {
+    static uint64_t ticks = 0;
+    return ticks += 64;
+  });
 
   auto fs = OpenContainer(path, "s3cret");
   EXPECT_TRUE(fs->IsEncrypted());

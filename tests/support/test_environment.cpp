@@ -25,8 +25,17 @@ class FixedEnvironment : public ::testing::Environment {
     tzset();
     TVellLocale::SetCurrent(TVellLocale::Fixed());
     SetLocalNowForTesting(FixedNow);
+    // Each reading of the tick count moves 64 ms on, so time-bound loops
+    // (the password check) finish in a few steps.
+    SetTickCountForTesting([] {
+      static uint64_t ticks = 0;
+      return ticks += 64;
+    });
   }
-  void TearDown() override { SetLocalNowForTesting(nullptr); }
+  void TearDown() override {
+    SetLocalNowForTesting(nullptr);
+    SetTickCountForTesting(nullptr);
+  }
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new FixedEnvironment);
