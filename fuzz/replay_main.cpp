@@ -7,20 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_container.h"
 #include "fuzz/fuzz_expression.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s expression|container CORPUS_DIR\n", argv[0]);
     return 2;
   }
+  const std::string target = argv[1];
+  int (*run)(const uint8_t*, size_t) = target == "container" ? FuzzContainer : FuzzExpression;
   std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[1]))
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[2]))
     if (entry.is_regular_file()) files.push_back(entry.path());
   for (const auto& path : files) {
     std::ifstream in(path, std::ios::binary);
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    FuzzExpression(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    run(reinterpret_cast<const uint8_t*>(data.data()), data.size());
   }
   std::printf("replayed %zu inputs\n", files.size());
   return files.empty() ? 1 : 0;

@@ -316,12 +316,15 @@ int64_t TVSingleFileSystem::FileWrite(int32_t handle, const void* buffer, int64_
   TUserFileHandle* h = Handle(handle);
   if (h == nullptr || count <= 0 || ReadOnly()) return 0;
   TDirectoryItem item = dir_->ReadItem(h->item);
-  if (!Grow(item, std::max(item.size, h->position + count))) return 0;
+  // Items are packed: copy their 64-bit fields before binding references.
+  const int64_t oldSize = item.size;
+  const int64_t newSize = std::max(oldSize, h->position + count);
+  if (!Grow(item, newSize)) return 0;
   // The page list grows with pages that the old size did not cover; read it
   // for the size the pages now hold.
   const int64_t ds = pages_->DataSize();
   TDirectoryItem sized = item;
-  sized.size = std::max(item.size, h->position + count);
+  sized.size = newSize;
   const std::vector<int32_t> dataPages = maps_->GetMaps(sized).dataPages;
   const bool encrypt = !h->key.empty() || pages_->Encrypted();
   std::vector<uint8_t> page(static_cast<size_t>(ds));
