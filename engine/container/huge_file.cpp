@@ -314,6 +314,51 @@ void TVSFSHugeFile::WriteBuffer(const void* buffer, int64_t count) {
     throw Exception("TVSFSAbstractFile.WriteBuffer - Stream write error");
 }
 
+int64_t TVSFSHugeFile::ReadAt(int64_t offset, const iovec* iov, int count) {
+  int64_t total = 0;
+  for (int i = 0; i < count; ++i) total += int64_t(iov[i].iov_len);
+  size_t part, lastPart;
+  int64_t physical, lastPhysical;
+  if (total > 0 && offset + total <= size_) {
+    Locate(offset, part, physical);
+    Locate(offset + total - 1, lastPart, lastPhysical);
+    if (part == lastPart && part < parts_.size()) return parts_[part]->ReadAt(physical, iov, count);
+  }
+  const int64_t keep = position_;
+  int64_t done = 0;
+  position_ = offset;
+  for (int i = 0; i < count; ++i) {
+    const int64_t n = Read(iov[i].iov_base, int64_t(iov[i].iov_len));
+    done += n;
+    if (n < int64_t(iov[i].iov_len)) break;
+  }
+  position_ = keep;
+  return done;
+}
+
+int64_t TVSFSHugeFile::WriteAt(int64_t offset, const iovec* iov, int count) {
+  if (readOnly_) return 0;
+  int64_t total = 0;
+  for (int i = 0; i < count; ++i) total += int64_t(iov[i].iov_len);
+  size_t part, lastPart;
+  int64_t physical, lastPhysical;
+  if (total > 0 && offset + total <= size_) {
+    Locate(offset, part, physical);
+    Locate(offset + total - 1, lastPart, lastPhysical);
+    if (part == lastPart && part < parts_.size()) return parts_[part]->WriteAt(physical, iov, count);
+  }
+  const int64_t keep = position_;
+  int64_t done = 0;
+  position_ = offset;
+  for (int i = 0; i < count; ++i) {
+    const int64_t n = Write(iov[i].iov_base, int64_t(iov[i].iov_len));
+    done += n;
+    if (n < int64_t(iov[i].iov_len)) break;
+  }
+  position_ = keep;
+  return done;
+}
+
 int64_t TVSFSHugeFile::Seek(int64_t offset, int origin) {
   const int64_t base = origin == 0 ? 0 : origin == 1 ? position_ : size_;
   if (base + offset < 0) throw Exception("TVSFSHugeFile.Seek - Offset < 0 from file beginning.");

@@ -41,6 +41,10 @@ class TVSFSHugeFile {
   void ReadBuffer(void* buffer, int64_t count);
   void WriteBuffer(const void* buffer, int64_t count);
   int64_t Seek(int64_t offset, int origin);
+  // Scatter/gather at a logical offset inside the stream, one system call
+  // when the range lies in one part; the position does not move.
+  int64_t ReadAt(int64_t offset, const iovec* iov, int count);
+  int64_t WriteAt(int64_t offset, const iovec* iov, int count);
   int64_t Position() const { return position_; }
   int64_t Size() const { return size_; }
   bool SetSize(int64_t size);

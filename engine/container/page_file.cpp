@@ -1,5 +1,6 @@
 #include "engine/container/page_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -115,24 +116,39 @@ bool TPageFileManager::ReadPage(TPageRecord& page, int32_t pageNo, const std::st
   if (pageNo < 1 || pageNo >= header_.pageCount || dataSize > DataSize())
     return Fail(peHeaderReadShort);
   TPageHeader h{};
-  carrier_->Seek(int64_t(pageNo) * header_.pageSize, 0);
-  if (carrier_->Read(&h, sizeof h) != int64_t(sizeof h)) return Fail(peHeaderReadShort);
-  if (dataSize > 0) {
-    std::vector<uint8_t> buf(static_cast<size_t>(dataSize));
-    if (carrier_->Read(buf.data(), dataSize) != dataSize) return Fail(peDataReadShort);
-    if (h.checkType > 1 || CheckValue(h.checkType, buf.data(), buf.size()) != h.checkValue)
-      return Fail(peCheckMismatch);
-    if (h.encryptionType == 1) {
-      const std::string& k = key != nullptr ? *key : key_;
-      if (k.empty()) return Fail(peDecryptFailed);
-      CipherFor(k).Decrypt(buf.data(), buf.size());
-    } else if (h.encryptionType != 0) {
-      return Fail(peDecryptFailed);
-    }
-    std::memcpy(page.data, buf.data(), buf.size());
-  }
+  iovec iov[2] = {{&h, sizeof h}, {page.data, size_t(dataSize)}};
+  const int64_t got = carrier_->ReadAt(int64_t(pageNo) * header_.pageSize, iov, dataSize > 0 ? 2 : 1);
+  if (got < int64_t(sizeof h)) return Fail(peHeaderReadShort);
+  if (got < int64_t(sizeof h) + dataSize) return Fail(peDataReadShort);
+  if (dataSize > 0 && !Decode(h, page.data, dataSize, key)) return false;
   page.header = h;
   lastError_ = 0;
+  return true;
+}
+
+bool TPageFileManager::Decode(const TPageHeader& h, uint8_t* data, int32_t size,
+                              const std::string* key) {
+  if (h.checkType > 1 || CheckValue(h.checkType, data, size_t(size)) != h.checkValue)
+    return Fail(peCheckMismatch);
+  if (h.encryptionType == 1) {
+    const std::string& k = key != nullptr ? *key : key_;
+    if (k.empty()) return Fail(peDecryptFailed);
+    CipherFor(k).Decrypt(data, size_t(size));
+  } else if (h.encryptionType != 0) {
+    return Fail(peDecryptFailed);
+  }
+  return true;
+}
+
+bool TPageFileManager::Encode(TPageHeader& h, uint8_t* data, int32_t size, const std::string* key) {
+  if (h.encryptionType == 1) {
+    const std::string& k = key != nullptr ? *key : key_;
+    if (k.empty()) return Fail(peEncryptFailed);
+    CipherFor(k).Encrypt(data, size_t(size));
+  } else if (h.encryptionType != 0) {
+    throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
+  }
+  h.checkValue = CheckValue(h.checkType, data, size_t(size));
   return true;
 }
 
@@ -141,23 +157,88 @@ bool TPageFileManager::WritePage(TPageRecord& page, int32_t pageNo, const std::s
   if (dataSize < 0) dataSize = DataSize();
   if (readOnly_ || pageNo < 1 || pageNo >= header_.pageCount || dataSize > DataSize())
     return Fail(peHeaderWriteShort);
-  if (page.data != nullptr && dataSize > 0) {
-    if (page.header.encryptionType == 1) {
-      const std::string& k = key != nullptr ? *key : key_;
-      if (k.empty()) return Fail(peEncryptFailed);
-      CipherFor(k).Encrypt(page.data, size_t(dataSize));
-    } else if (page.header.encryptionType != 0) {
-      throw Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
-    }
-    page.header.checkValue = CheckValue(page.header.checkType, page.data, size_t(dataSize));
-  }
-  carrier_->Seek(int64_t(pageNo) * header_.pageSize, 0);
-  if (carrier_->Write(&page.header, sizeof page.header) != int64_t(sizeof page.header))
-    return Fail(peHeaderWriteShort);
-  if (page.data != nullptr && dataSize > 0 && carrier_->Write(page.data, dataSize) != dataSize)
-    return Fail(peDataWriteShort);
+  const bool withData = page.data != nullptr && dataSize > 0;
+  if (withData && !Encode(page.header, page.data, dataSize, key)) return false;
+  iovec iov[2] = {{&page.header, sizeof page.header}, {page.data, size_t(dataSize)}};
+  const int64_t put = carrier_->WriteAt(int64_t(pageNo) * header_.pageSize, iov, withData ? 2 : 1);
+  if (put < int64_t(sizeof page.header)) return Fail(peHeaderWriteShort);
+  if (withData && put < int64_t(sizeof page.header) + dataSize) return Fail(peDataWriteShort);
   lastError_ = 0;
   return true;
+}
+
+int32_t TPageFileManager::ReadPages(TPageRecord* pages, int32_t first, int32_t count,
+                                    const std::string* key) {
+  const int32_t ds = DataSize();
+  for (int32_t i = 0; i < count; ++i)
+    if (ReadRun(first + i, 1, key, 0, ds, pages[i].data) < ds) return i;
+  return count;
+}
+
+int64_t TPageFileManager::ReadRun(int32_t first, int32_t count, const std::string* key,
+                                  int64_t skip, int64_t take, uint8_t* out) {
+  const int64_t ds = DataSize(), ps = header_.pageSize;
+  if (count <= 0 || first < 1 || int64_t(first) + count > header_.pageCount || skip < 0 ||
+      take < 0 || skip + take > count * ds) {
+    Fail(peHeaderReadShort);
+    return 0;
+  }
+  staging_.resize(size_t(count * ps));
+  iovec iov{staging_.data(), staging_.size()};
+  const int64_t got = carrier_->ReadAt(int64_t(first) * ps, &iov, 1);
+  int64_t copied = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const int64_t from = std::max<int64_t>(skip, i * ds);
+    const int64_t to = std::min<int64_t>(skip + take, (i + 1) * ds);
+    if (from >= to) continue;  // no byte of this page is wanted
+    if (got < i * ps + int64_t(kPageHeaderSize)) return Fail(peHeaderReadShort), copied;
+    if (got < (i + 1) * ps) return Fail(peDataReadShort), copied;
+    TPageHeader h;
+    std::memcpy(&h, staging_.data() + i * ps, sizeof h);
+    uint8_t* data = staging_.data() + i * ps + int64_t(kPageHeaderSize);
+    uint8_t* dest = out + (from - skip);
+    if (to - from == ds && h.checkType == 0 && h.encryptionType == 0) {
+      // A whole plain page: check while copying, in one pass.
+      if (CopyAndXorWords(dest, data, size_t(ds)) != h.checkValue)
+        return Fail(peCheckMismatch), copied;
+    } else if (to - from == ds && h.checkType == 0 && h.encryptionType == 1) {
+      const std::string& k = key != nullptr ? *key : key_;
+      if (XorWords(data, size_t(ds)) != h.checkValue) return Fail(peCheckMismatch), copied;
+      if (k.empty()) return Fail(peDecryptFailed), copied;
+      CipherFor(k).Decrypt(data, dest, size_t(ds));
+    } else {
+      if (!Decode(h, data, int32_t(ds), key)) return copied;
+      std::memcpy(dest, data + (from - i * ds), size_t(to - from));
+    }
+    copied += to - from;
+  }
+  lastError_ = 0;
+  return copied;
+}
+
+int32_t TPageFileManager::WritePages(TPageRecord* pages, int32_t first, int32_t count,
+                                     const std::string* key) {
+  const int64_t ds = DataSize(), ps = header_.pageSize;
+  if (count <= 0) return 0;
+  if (readOnly_ || first < 1 || int64_t(first) + count > header_.pageCount) {
+    Fail(peHeaderWriteShort);
+    return 0;
+  }
+  // One page image per page, written with a single call.
+  staging_.resize(size_t(count * ps));
+  for (int32_t i = 0; i < count; ++i) {
+    if (!Encode(pages[i].header, pages[i].data, int32_t(ds), key)) return 0;
+    std::memcpy(staging_.data() + i * ps, &pages[i].header, kPageHeaderSize);
+    std::memcpy(staging_.data() + i * ps + int64_t(kPageHeaderSize), pages[i].data, size_t(ds));
+  }
+  iovec iov{staging_.data(), staging_.size()};
+  const int64_t put = carrier_->WriteAt(int64_t(first) * ps, &iov, 1);
+  const int32_t done = int32_t(put / ps);
+  if (done < count)
+    Fail(put % ps < int64_t(kPageHeaderSize) ? peHeaderWriteShort : peDataWriteShort);
+  else
+    lastError_ = 0;
+  return done;
 }
 
 bool TPageFileManager::AddPages(int32_t count) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/container/formats.h"
 #include "engine/container/huge_file.h"
@@ -52,6 +53,18 @@ class TPageFileManager {
   // means the container key. False with LastError() set on failure.
   bool ReadPage(TPageRecord& page, int32_t pageNo, const std::string* key, int32_t dataSize);
   bool WritePage(TPageRecord& page, int32_t pageNo, const std::string* key, int32_t dataSize);
+  // `count` consecutive pages from `first`, in one transfer: each record's
+  // data buffer receives (or supplies) DS bytes. The number of pages done,
+  // stopping at the first failure (LastError() set). Reading decodes into
+  // the caller's buffers, whose content is undefined for a failed page.
+  int32_t ReadPages(TPageRecord* pages, int32_t first, int32_t count, const std::string* key);
+  // Reads `count` consecutive pages from `first` in one transfer, checks
+  // and decodes them, and copies bytes [skip, skip + take) of their joined
+  // data to `out`. Returns the bytes copied: fewer than `take` when a page
+  // fails (LastError() set); the bytes of the pages before it are copied.
+  int64_t ReadRun(int32_t first, int32_t count, const std::string* key, int64_t skip,
+                  int64_t take, uint8_t* out);
+  int32_t WritePages(TPageRecord* pages, int32_t first, int32_t count, const std::string* key);
   bool AddPages(int32_t count);
   void Flush();
 
@@ -72,6 +85,8 @@ class TPageFileManager {
 
  private:
   const TVellCipher& CipherFor(const std::string& key);
+  bool Decode(const TPageHeader& h, uint8_t* data, int32_t size, const std::string* key);
+  bool Encode(TPageHeader& h, uint8_t* data, int32_t size, const std::string* key);
   bool Fail(int32_t code) {
     lastError_ = code;
     return false;
@@ -86,6 +101,7 @@ class TPageFileManager {
   int32_t lastError_ = 0;
   std::string cipherKey_;
   std::unique_ptr<TVellCipher> cipher_;
+  std::vector<uint8_t> staging_;  // page images of one transfer
 };
 
 // Header helpers shared with the probes and tests.

@@ -64,7 +64,8 @@ void TUserFilePageMapManager::WriteMapChain(const TFileMaps& maps, size_t fromMa
   }
 }
 
-bool TUserFilePageMapManager::AppendPages(TDirectoryItem& item, int32_t count) {
+bool TUserFilePageMapManager::AppendPages(TDirectoryItem& item, int32_t count,
+                                          int64_t skipZeroFrom) {
   if (count <= 0) throw Exception("TUserFilePageMapManager.AppendPages - PageCount <= 0.");
   TFileMaps maps;
   if (item.firstMapPageNo != -1) maps = GetMaps(item);
@@ -96,16 +97,27 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryItem& item, int32_t count) {
   size_t from = oldData / size_t(entries_);
   if (!newMaps.empty() && oldMaps > 0) from = std::min(from, oldMaps - 1);
   WriteMapChain(maps, from);
-  std::vector<uint8_t> zeros(size_t(ds_), 0);
-  for (int32_t p : newData) {
-    std::fill(zeros.begin(), zeros.end(), 0);
-    TPageRecord rec;
-    rec.header.nextPageNo = -1;
-    rec.header.pageType = ptUserData;
-    rec.data = zeros.data();
-    if (!pages_.WritePage(rec, p, nullptr, ds_))
+  // Zero-filled pages, written in runs of consecutive page numbers.
+  constexpr size_t kRun = 256;
+  std::vector<uint8_t> zeros;
+  std::vector<TPageRecord> recs(kRun);
+  for (size_t i = 0; i < newData.size();) {
+    if (int64_t(oldData + i) >= skipZeroFrom) break;
+    size_t k = 1;
+    while (k < kRun && i + k < newData.size() && int64_t(oldData + i + k) < skipZeroFrom &&
+           newData[i + k] == newData[i] + int32_t(k))
+      ++k;
+    zeros.assign(k * size_t(ds_), 0);
+    for (size_t r = 0; r < k; ++r) {
+      recs[r] = TPageRecord{};
+      recs[r].header.nextPageNo = -1;
+      recs[r].header.pageType = ptUserData;
+      recs[r].data = zeros.data() + r * size_t(ds_);
+    }
+    if (pages_.WritePages(recs.data(), newData[i], int32_t(k), nullptr) != int32_t(k))
       throw Exception("TUserFilePageMapManager.AppendPages - can not save page, pageNo = " +
-                      std::to_string(p));
+                      std::to_string(newData[i]));
+    i += k;
   }
   if (oldFirst != -1) cache_.erase(oldFirst);
   item.firstMapPageNo = maps.mapPages.front();

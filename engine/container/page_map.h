@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -23,9 +24,11 @@ class TUserFilePageMapManager {
 
   // The map and data pages of `item` (raises the GetMaps messages).
   const TFileMaps& GetMaps(const TDirectoryItem& item);
-  // Appends `count` zero-filled data pages to the file; updates the item's
-  // FirstMapPageNo. False (LastError -17) when no pages can be had.
-  bool AppendPages(TDirectoryItem& item, int32_t count);
+  // Appends `count` data pages to the file and updates the item's
+  // FirstMapPageNo. New pages are written zero-filled, except those at
+  // file page index `skipZeroFrom` and beyond, which the caller writes at
+  // once itself. False (LastError -17) when no pages can be had.
+  bool AppendPages(TDirectoryItem& item, int32_t count, int64_t skipZeroFrom = INT64_MAX);
   // Frees the file's last `count` data pages and the map pages no longer
   // needed.
   void DeletePagesFromEOF(TDirectoryItem& item, int32_t count);

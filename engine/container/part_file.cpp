@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "engine/common/exception.h"
@@ -123,6 +124,74 @@ int64_t TVSFSDiskFile::Size() const {
 
 bool TVSFSDiskFile::SetSize(int64_t size) {
   return fd_ >= 0 && !readOnly_ && size >= 0 && ::ftruncate(fd_, off_t(size)) == 0;
+}
+
+namespace {
+
+size_t TotalLength(const iovec* iov, int count) {
+  size_t n = 0;
+  for (int i = 0; i < count; ++i) n += iov[i].iov_len;
+  return n;
+}
+
+}  // namespace
+
+int64_t TVSFSDiskFile::ReadAt(int64_t offset, const iovec* iov, int count) {
+  if (fd_ < 0) return 0;
+  const ssize_t n = ::preadv(fd_, iov, count, off_t(offset));
+  if (n >= 0 && size_t(n) == TotalLength(iov, count)) return n;
+  // Short or interrupted: finish piece by piece.
+  int64_t done = 0;
+  for (int i = 0; i < count; ++i) {
+    auto* p = static_cast<char*>(iov[i].iov_base);
+    for (size_t got = 0; got < iov[i].iov_len;) {
+      const ssize_t r = ::pread(fd_, p + got, iov[i].iov_len - got, off_t(offset + done));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return done;
+      got += size_t(r);
+      done += r;
+    }
+  }
+  return done;
+}
+
+int64_t TVSFSDiskFile::WriteAt(int64_t offset, const iovec* iov, int count) {
+  if (fd_ < 0 || readOnly_) return 0;
+  const ssize_t n = ::pwritev(fd_, iov, count, off_t(offset));
+  if (n >= 0 && size_t(n) == TotalLength(iov, count)) return n;
+  int64_t done = 0;
+  for (int i = 0; i < count; ++i) {
+    const auto* p = static_cast<const char*>(iov[i].iov_base);
+    for (size_t put = 0; put < iov[i].iov_len;) {
+      const ssize_t w = ::pwrite(fd_, p + put, iov[i].iov_len - put, off_t(offset + done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return done;
+      put += size_t(w);
+      done += w;
+    }
+  }
+  return done;
+}
+
+int64_t TVSFSMemoryFile::ReadAt(int64_t offset, const iovec* iov, int count) {
+  int64_t done = 0;
+  for (int i = 0; i < count && offset + done < Size(); ++i) {
+    const int64_t n = std::min<int64_t>(int64_t(iov[i].iov_len), Size() - offset - done);
+    std::memcpy(iov[i].iov_base, data_.data() + offset + done, size_t(n));
+    done += n;
+  }
+  return done;
+}
+
+int64_t TVSFSMemoryFile::WriteAt(int64_t offset, const iovec* iov, int count) {
+  const int64_t total = int64_t(TotalLength(iov, count));
+  if (offset + total > Size()) data_.resize(size_t(offset + total));
+  int64_t done = 0;
+  for (int i = 0; i < count; ++i) {
+    std::memcpy(data_.data() + offset + done, iov[i].iov_base, iov[i].iov_len);
+    done += int64_t(iov[i].iov_len);
+  }
+  return done;
 }
 
 // ---- memory -----------------------------------------------------------------

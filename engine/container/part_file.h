@@ -8,6 +8,8 @@
 // database open read-write keeps other processes to reading only.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +38,10 @@ class TVSFSAbstractFile {
   virtual int64_t Position() const = 0;
   virtual int64_t Size() const = 0;
   virtual bool SetSize(int64_t size) = 0;
+  // Scatter/gather at an absolute offset, without moving the position;
+  // the bytes transferred.
+  virtual int64_t ReadAt(int64_t offset, const iovec* iov, int count) = 0;
+  virtual int64_t WriteAt(int64_t offset, const iovec* iov, int count) = 0;
 
   // Raise "TVSFSAbstractFile.ReadBuffer/WriteBuffer - Stream ... error" on
   // short transfers.
@@ -63,6 +69,8 @@ class TVSFSDiskFile : public TVSFSAbstractFile {
   int64_t Position() const override { return position_; }
   int64_t Size() const override;
   bool SetSize(int64_t size) override;
+  int64_t ReadAt(int64_t offset, const iovec* iov, int count) override;
+  int64_t WriteAt(int64_t offset, const iovec* iov, int count) override;
   // The last Open failed because another process holds the file.
   bool Locked() const { return locked_; }
 
@@ -86,6 +94,8 @@ class TVSFSMemoryFile : public TVSFSAbstractFile {
   int64_t Position() const override { return position_; }
   int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
   bool SetSize(int64_t size) override;
+  int64_t ReadAt(int64_t offset, const iovec* iov, int count) override;
+  int64_t WriteAt(int64_t offset, const iovec* iov, int count) override;
 
  private:
   std::vector<uint8_t> data_;

@@ -269,6 +269,22 @@ int64_t TVSingleFileSystem::FileSeek(int32_t handle, int64_t offset, int origin)
   return h->position;
 }
 
+namespace {
+
+// Pages moved in one system call at most.
+constexpr int32_t kMaxRun = 256;
+
+// Length of the run of consecutive page numbers at `from`, at most `limit`.
+int32_t RunLength(const std::vector<int32_t>& pages, size_t from, int64_t limit) {
+  int32_t k = 1;
+  while (k < limit && k < kMaxRun && from + size_t(k) < pages.size() &&
+         pages[from + size_t(k)] == pages[from] + k)
+    ++k;
+  return k;
+}
+
+}  // namespace
+
 int64_t TVSingleFileSystem::FileRead(int32_t handle, void* buffer, int64_t count) {
   TUserFileHandle* h = Handle(handle);
   if (h == nullptr) return 0;
@@ -278,34 +294,36 @@ int64_t TVSingleFileSystem::FileRead(int32_t handle, void* buffer, int64_t count
   const TFileMaps& maps = maps_->GetMaps(item);
   if (maps.dataPages.empty()) throw Exception("TVSingleFileSystem.FileRead - no pages were found by UFM.");
   const int64_t ds = pages_->DataSize();
-  std::vector<uint8_t> page(size_t(ds), 0);
   auto* out = static_cast<uint8_t*>(buffer);
   int64_t done = 0;
+  bool failed = false;
+  // Runs of consecutive pages are read with one system call each.
   while (done < n) {
-    const int64_t index = (h->position + done) / ds;
+    const int64_t pos = h->position + done;
+    const int64_t index = pos / ds, offset = pos % ds;
     if (index >= int64_t(maps.dataPages.size())) break;
-    TPageRecord rec;
-    rec.data = page.data();
-    if (!pages_->ReadPage(rec, maps.dataPages[size_t(index)], KeyOf(*h), int32_t(ds))) {
-      lastError_ = pages_->LastError();
+    const int64_t wanted = (offset + (n - done) + ds - 1) / ds;
+    const int32_t k = RunLength(maps.dataPages, size_t(index), wanted);
+    const int64_t take = std::min(n - done, k * ds - offset);
+    const int64_t got =
+        pages_->ReadRun(maps.dataPages[size_t(index)], k, KeyOf(*h), offset, take, out + done);
+    done += got;
+    if (got < take) {
+      failed = true;
       break;
     }
-    const int64_t offset = (h->position + done) % ds;
-    const int64_t take = std::min(ds - offset, n - done);
-    std::memcpy(out + done, page.data() + offset, size_t(take));
-    done += take;
   }
-  if (done == n) lastError_ = 0;
+  lastError_ = failed ? pages_->LastError() : 0;
   h->position += done;
   return done;
 }
 
-bool TVSingleFileSystem::Grow(TDirectoryItem& item, int64_t newSize) {
+bool TVSingleFileSystem::Grow(TDirectoryItem& item, int64_t newSize, int64_t skipZeroFrom) {
   const int64_t ds = pages_->DataSize();
   const int64_t have = item.firstMapPageNo == -1 ? 0 : (item.size + ds - 1) / ds;
   const int64_t need = (newSize + ds - 1) / ds;
   if (need <= have) return true;
-  if (need - have > INT32_MAX || !maps_->AppendPages(item, int32_t(need - have))) {
+  if (need - have > INT32_MAX || !maps_->AppendPages(item, int32_t(need - have), skipZeroFrom)) {
     ReportStreamFull();
     return false;
   }
@@ -316,45 +334,64 @@ int64_t TVSingleFileSystem::FileWrite(int32_t handle, const void* buffer, int64_
   TUserFileHandle* h = Handle(handle);
   if (h == nullptr || count <= 0 || ReadOnly()) return 0;
   TDirectoryItem item = dir_->ReadItem(h->item);
+  const int64_t ds = pages_->DataSize();
   // Items are packed: copy their 64-bit fields before binding references.
   const int64_t oldSize = item.size;
   const int64_t newSize = std::max(oldSize, h->position + count);
-  if (!Grow(item, newSize)) return 0;
-  // The page list grows with pages that the old size did not cover; read it
-  // for the size the pages now hold.
-  const int64_t ds = pages_->DataSize();
+  const int64_t oldPages = item.firstMapPageNo == -1 ? 0 : (oldSize + ds - 1) / ds;
+  // New pages that this write covers are written once, with their data;
+  // only a gap before the write is zero-filled.
+  if (!Grow(item, newSize, h->position / ds)) return 0;
   TDirectoryItem sized = item;
   sized.size = newSize;
   const std::vector<int32_t> dataPages = maps_->GetMaps(sized).dataPages;
   const bool encrypt = !h->key.empty() || pages_->Encrypted();
-  std::vector<uint8_t> page(static_cast<size_t>(ds));
   const auto* in = static_cast<const uint8_t*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t pos = h->position + done;
-    const int64_t index = pos / ds, offset = pos % ds;
-    const int64_t take = std::min(ds - offset, count - done);
-    TPageRecord rec;
-    rec.data = page.data();
-    const int32_t pageNo = dataPages[size_t(index)];
-    if (offset > 0 || take < ds) {
-      if (!pages_->ReadPage(rec, pageNo, KeyOf(*h), int32_t(ds))) {
-        lastError_ = pages_->LastError();
-        break;
-      }
-    }
-    std::memcpy(page.data() + offset, in + done, size_t(take));
+  std::vector<TPageRecord> recs;
+  auto header = [&](TPageRecord& rec) {
     rec.header = TPageHeader{};
     rec.header.nextPageNo = -1;
     rec.header.pageType = ptUserData;
     rec.header.encryptionType = encrypt ? 1 : 0;
+  };
+  int64_t done = 0;
+  bool failed = false;
+  while (done < count && !failed) {
+    const int64_t pos = h->position + done;
+    const int64_t index = pos / ds, offset = pos % ds;
+    if (offset == 0 && count - done >= ds) {
+      const int32_t k = RunLength(dataPages, size_t(index), (count - done) / ds);
+      scratch_.resize(size_t(k * ds));
+      std::memcpy(scratch_.data(), in + done, size_t(k * ds));  // coded in place
+      recs.assign(size_t(k), TPageRecord{});
+      for (int32_t i = 0; i < k; ++i) {
+        header(recs[size_t(i)]);
+        recs[size_t(i)].data = scratch_.data() + i * ds;
+      }
+      const int32_t put = pages_->WritePages(recs.data(), dataPages[size_t(index)], k, KeyOf(*h));
+      done += put * ds;
+      failed = put < k;
+      continue;
+    }
+    scratch_.assign(size_t(ds), 0);
+    TPageRecord rec;
+    rec.data = scratch_.data();
+    const int32_t pageNo = dataPages[size_t(index)];
+    // A page the file had is read first; a new one starts as zeros.
+    if (index < oldPages && !pages_->ReadPage(rec, pageNo, KeyOf(*h), int32_t(ds))) {
+      failed = true;
+      break;
+    }
+    const int64_t take = std::min(ds - offset, count - done);
+    std::memcpy(scratch_.data() + offset, in + done, size_t(take));
+    header(rec);
     if (!pages_->WritePage(rec, pageNo, KeyOf(*h), int32_t(ds))) {
-      lastError_ = pages_->LastError();
+      failed = true;
       break;
     }
     done += take;
   }
-  if (done == count) lastError_ = 0;
+  lastError_ = failed ? pages_->LastError() : 0;
   h->position += done;
   if (h->position > item.size || item.size == 0) item.size = h->position;
   item.modified = DirectoryTimeNow();
@@ -369,7 +406,7 @@ int64_t TVSingleFileSystem::SetItemSize(int32_t itemNo, TDirectoryItem& item, in
     const int64_t have = int64_t(maps_->GetMaps(item).dataPages.size());
     if (need < have) maps_->DeletePagesFromEOF(item, int32_t(have - need));
   }
-  if (!Grow(item, newSize)) return vsfsStreamFull;
+  if (!Grow(item, newSize, INT64_MAX)) return vsfsStreamFull;
   item.size = newSize;
   item.modified = DirectoryTimeNow();
   dir_->WriteItem(itemNo, item);

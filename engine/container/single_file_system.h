@@ -106,7 +106,7 @@ class TVSingleFileSystem {
   int32_t AddEntry(int32_t parent, const std::string& name, bool directory);
   TUserFileHandle* Handle(int32_t handle);
   const std::string* KeyOf(const TUserFileHandle& h) const;
-  bool Grow(TDirectoryItem& item, int64_t newSize);
+  bool Grow(TDirectoryItem& item, int64_t newSize, int64_t skipZeroFrom);
   int64_t SetItemSize(int32_t itemNo, TDirectoryItem& item, int64_t newSize);
   void ReportStreamFull();
 
@@ -121,6 +121,7 @@ class TVSingleFileSystem {
   int32_t lastError_ = 0;
   PasswordRequest passwordRequest_;
   StreamFull streamFull_;
+  std::vector<uint8_t> scratch_;  // page staging for reads and writes
 };
 
 // Current time as the directory stores it: local clock, 2-second (DOS)

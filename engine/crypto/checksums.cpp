@@ -39,13 +39,48 @@ uint32_t Crc32(const void* data, size_t size, uint32_t crc) {
 
 uint32_t XorWords(const void* data, size_t size) {
   const auto* p = static_cast<const uint8_t*>(data);
-  uint32_t x = 0;
-  for (size_t i = 0; i + 4 <= size; i += 4) {
+  // Eight bytes at a time: the two halves are two words of the same XOR.
+  uint64_t a = 0, b = 0, c = 0, d = 0;
+  size_t i = 0;
+  for (; i + 32 <= size; i += 32) {
+    uint64_t w[4];
+    std::memcpy(w, p + i, 32);  // little-endian host
+    a ^= w[0];
+    b ^= w[1];
+    c ^= w[2];
+    d ^= w[3];
+  }
+  uint64_t x64 = a ^ b ^ c ^ d;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    x64 ^= w;
+  }
+  uint32_t x = uint32_t(x64) ^ uint32_t(x64 >> 32);
+  for (; i + 4 <= size; i += 4) {
     uint32_t w;
-    std::memcpy(&w, p + i, 4);  // little-endian host
+    std::memcpy(&w, p + i, 4);
     x ^= w;
   }
   return x;
+}
+
+uint32_t CopyAndXorWords(void* dst, const void* src, size_t size) {
+  const auto* p = static_cast<const uint8_t*>(src);
+  auto* q = static_cast<uint8_t*>(dst);
+  uint64_t a = 0, b = 0, c = 0, d = 0;
+  size_t i = 0;
+  for (; i + 32 <= size; i += 32) {
+    uint64_t w[4];
+    std::memcpy(w, p + i, 32);
+    std::memcpy(q + i, w, 32);
+    a ^= w[0];
+    b ^= w[1];
+    c ^= w[2];
+    d ^= w[3];
+  }
+  std::memcpy(q + i, p + i, size - i);
+  return uint32_t(a ^ b ^ c ^ d) ^ uint32_t((a ^ b ^ c ^ d) >> 32) ^ XorWords(p + i, size - i);
 }
 
 namespace {

@@ -14,6 +14,8 @@ uint16_t Crc16Arc(const void* data, size_t size);
 uint32_t Crc32(const void* data, size_t size, uint32_t crc = 0);
 // XOR of the floor(size / 4) little-endian 32-bit words.
 uint32_t XorWords(const void* data, size_t size);
+// Copies `size` bytes and returns XorWords of them, in one pass.
+uint32_t CopyAndXorWords(void* dst, const void* src, size_t size);
 
 std::string Base64Encode(std::string_view bytes);
 // False on characters outside the alphabet or a bad length.

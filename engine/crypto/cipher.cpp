@@ -4,6 +4,7 @@
 #include <crypto++/ripemd.h>
 
 #include <cstring>
+#include <vector>
 
 namespace kestro {
 
@@ -11,6 +12,7 @@ struct TVellCipher::Impl {
   CryptoPP::AES::Encryption enc;
   CryptoPP::AES::Decryption dec;
   uint8_t initialFeedback[16];
+  std::vector<uint8_t> feedback;  // reused by Decrypt
 };
 
 TVellCipher::TVellCipher(std::string_view key) : impl_(std::make_unique<Impl>()) {
@@ -41,21 +43,32 @@ void TVellCipher::Encrypt(uint8_t* data, size_t size) const {
   }
 }
 
-void TVellCipher::Decrypt(uint8_t* data, size_t size) const {
-  uint8_t f[16], block[16];
-  std::memcpy(f, impl_->initialFeedback, 16);
-  size_t pos = 0;
-  for (; pos + 16 <= size; pos += 16) {
-    impl_->dec.ProcessBlock(data + pos, block);
-    for (int i = 0; i < 16; ++i) {
-      const uint8_t c = data[pos + i];
-      data[pos + i] = block[i] ^ f[i];
-      f[i] ^= c;
-    }
+void TVellCipher::Decrypt(const uint8_t* data, uint8_t* out, size_t size) const {
+  // Every feedback block follows from the cipher text alone, so all blocks
+  // decrypt in one pipelined call: P_i = AES^-1(C_i) ^ F_i.
+  const size_t whole = size / 16 * 16;
+  std::vector<uint8_t>& feedback = impl_->feedback;
+  if (feedback.size() < whole + 16) feedback.resize(whole + 16);
+  uint64_t f0, f1;
+  std::memcpy(&f0, impl_->initialFeedback, 8);
+  std::memcpy(&f1, impl_->initialFeedback + 8, 8);
+  for (size_t pos = 0; pos < whole; pos += 16) {
+    std::memcpy(feedback.data() + pos, &f0, 8);
+    std::memcpy(feedback.data() + pos + 8, &f1, 8);
+    uint64_t c0, c1;
+    std::memcpy(&c0, data + pos, 8);
+    std::memcpy(&c1, data + pos + 8, 8);
+    f0 ^= c0;
+    f1 ^= c1;
   }
+  if (whole > 0) impl_->dec.AdvancedProcessBlocks(data, feedback.data(), out, whole, 0);
+  uint8_t f[16], block[16];
+  std::memcpy(f, &f0, 8);
+  std::memcpy(f + 8, &f1, 8);
+  const size_t pos = whole;
   if (pos < size) {
     impl_->enc.ProcessBlock(f, block);
-    for (size_t i = 0; pos + i < size; ++i) data[pos + i] ^= block[i];
+    for (size_t i = 0; pos + i < size; ++i) out[pos + i] = data[pos + i] ^ block[i];
   }
 }
 

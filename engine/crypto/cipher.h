@@ -9,7 +9,7 @@
 // Every buffer (a page, a key block, a record) starts from F0, so equal
 // plain buffers give equal cipher text. The key schedule is computed once
 // per object; Encrypt and Decrypt may be called any number of times.
-// Not thread-safe.
+// Not thread-safe (Decrypt reuses a buffer of the object).
 #pragma once
 
 #include <cstddef>
@@ -27,7 +27,9 @@ class TVellCipher {
   TVellCipher& operator=(const TVellCipher&) = delete;
 
   void Encrypt(uint8_t* data, size_t size) const;
-  void Decrypt(uint8_t* data, size_t size) const;
+  void Decrypt(uint8_t* data, size_t size) const { Decrypt(data, data, size); }
+  // Decrypts `size` bytes of `in` into `out` (the same or separate buffers).
+  void Decrypt(const uint8_t* in, uint8_t* out, size_t size) const;
 
  private:
   struct Impl;
