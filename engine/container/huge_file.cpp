@@ -336,6 +336,16 @@ int64_t TVSFSHugeFile::ReadAt(int64_t offset, const iovec* iov, int count) {
   return done;
 }
 
+const uint8_t* TVSFSHugeFile::Mapped(int64_t offset, int64_t length) {
+  if (length <= 0 || offset < 0 || offset + length > size_) return nullptr;
+  size_t part, lastPart;
+  int64_t physical, lastPhysical;
+  Locate(offset, part, physical);
+  Locate(offset + length - 1, lastPart, lastPhysical);
+  if (part != lastPart || part >= parts_.size()) return nullptr;
+  return parts_[part]->Mapped(physical, length);
+}
+
 int64_t TVSFSHugeFile::WriteAt(int64_t offset, const iovec* iov, int count) {
   if (readOnly_) return 0;
   int64_t total = 0;

@@ -45,6 +45,9 @@ class TVSFSHugeFile {
   // when the range lies in one part; the position does not move.
   int64_t ReadAt(int64_t offset, const iovec* iov, int count);
   int64_t WriteAt(int64_t offset, const iovec* iov, int count);
+  // The stream bytes [offset, offset + length) in memory when they lie in
+  // one part that can map them; nullptr otherwise.
+  const uint8_t* Mapped(int64_t offset, int64_t length);
   int64_t Position() const { return position_; }
   int64_t Size() const { return size_; }
   bool SetSize(int64_t size);

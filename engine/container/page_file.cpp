@@ -183,9 +183,15 @@ int64_t TPageFileManager::ReadRun(int32_t first, int32_t count, const std::strin
     Fail(peHeaderReadShort);
     return 0;
   }
-  staging_.resize(size_t(count * ps));
-  iovec iov{staging_.data(), staging_.size()};
-  const int64_t got = carrier_->ReadAt(int64_t(first) * ps, &iov, 1);
+  // The page images, straight from the carrier's mapping when it has one.
+  const uint8_t* image = carrier_->Mapped(int64_t(first) * ps, count * ps);
+  int64_t got = count * ps;
+  if (image == nullptr) {
+    staging_.resize(size_t(count * ps));
+    iovec iov{staging_.data(), staging_.size()};
+    got = carrier_->ReadAt(int64_t(first) * ps, &iov, 1);
+    image = staging_.data();
+  }
   int64_t copied = 0;
   for (int32_t i = 0; i < count; ++i) {
     const int64_t from = std::max<int64_t>(skip, i * ds);
@@ -194,8 +200,8 @@ int64_t TPageFileManager::ReadRun(int32_t first, int32_t count, const std::strin
     if (got < i * ps + int64_t(kPageHeaderSize)) return Fail(peHeaderReadShort), copied;
     if (got < (i + 1) * ps) return Fail(peDataReadShort), copied;
     TPageHeader h;
-    std::memcpy(&h, staging_.data() + i * ps, sizeof h);
-    uint8_t* data = staging_.data() + i * ps + int64_t(kPageHeaderSize);
+    std::memcpy(&h, image + i * ps, sizeof h);
+    const uint8_t* data = image + i * ps + int64_t(kPageHeaderSize);
     uint8_t* dest = out + (from - skip);
     if (to - from == ds && h.checkType == 0 && h.encryptionType == 0) {
       // A whole plain page: check while copying, in one pass.
@@ -207,8 +213,9 @@ int64_t TPageFileManager::ReadRun(int32_t first, int32_t count, const std::strin
       if (k.empty()) return Fail(peDecryptFailed), copied;
       CipherFor(k).Decrypt(data, dest, size_t(ds));
     } else {
-      if (!Decode(h, data, int32_t(ds), key)) return copied;
-      std::memcpy(dest, data + (from - i * ds), size_t(to - from));
+      pageCopy_.assign(data, data + ds);
+      if (!Decode(h, pageCopy_.data(), int32_t(ds), key)) return copied;
+      std::memcpy(dest, pageCopy_.data() + (from - i * ds), size_t(to - from));
     }
     copied += to - from;
   }

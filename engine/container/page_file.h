@@ -101,7 +101,8 @@ class TPageFileManager {
   int32_t lastError_ = 0;
   std::string cipherKey_;
   std::unique_ptr<TVellCipher> cipher_;
-  std::vector<uint8_t> staging_;  // page images of one transfer
+  std::vector<uint8_t> staging_;   // page images of one transfer
+  std::vector<uint8_t> pageCopy_;  // one page decoded in place
 };
 
 // Header helpers shared with the probes and tests.

@@ -1,6 +1,7 @@
 #include "engine/container/part_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,8 +75,29 @@ bool TVSFSDiskFile::Open(bool create) {
 }
 
 void TVSFSDiskFile::Close() {
+  Unmap();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+}
+
+void TVSFSDiskFile::Unmap() {
+  if (map_ != nullptr) ::munmap(map_, size_t(mapLength_));
+  map_ = nullptr;
+  mapLength_ = 0;
+}
+
+const uint8_t* TVSFSDiskFile::Mapped(int64_t offset, int64_t length) {
+  if (fd_ < 0 || offset < 0 || length < 0) return nullptr;
+  if (offset + length > mapLength_) {
+    const int64_t size = Size();
+    if (offset + length > size) return nullptr;
+    Unmap();
+    void* m = ::mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED, fd_, 0);
+    if (m == MAP_FAILED) return nullptr;
+    map_ = static_cast<uint8_t*>(m);
+    mapLength_ = size;
+  }
+  return map_ + offset;
 }
 
 void TVSFSDiskFile::Flush() {
@@ -98,7 +120,10 @@ int64_t TVSFSDiskFile::Read(void* buffer, int64_t count) {
 
 int64_t TVSFSDiskFile::Write(const void* buffer, int64_t count) {
   if (fd_ < 0 || readOnly_) return 0;
-  if (count == 0) return ::ftruncate(fd_, off_t(position_)) == 0 ? 0 : 0;
+  if (count == 0) {
+    if (position_ < mapLength_) Unmap();
+    return ::ftruncate(fd_, off_t(position_)) == 0 ? 0 : 0;
+  }
   int64_t done = 0;
   const auto* p = static_cast<const char*>(buffer);
   while (done < count) {
@@ -123,6 +148,7 @@ int64_t TVSFSDiskFile::Size() const {
 }
 
 bool TVSFSDiskFile::SetSize(int64_t size) {
+  if (size < mapLength_) Unmap();  // never leave a mapping past the end
   return fd_ >= 0 && !readOnly_ && size >= 0 && ::ftruncate(fd_, off_t(size)) == 0;
 }
 

@@ -42,6 +42,12 @@ class TVSFSAbstractFile {
   // the bytes transferred.
   virtual int64_t ReadAt(int64_t offset, const iovec* iov, int count) = 0;
   virtual int64_t WriteAt(int64_t offset, const iovec* iov, int count) = 0;
+  // The bytes [offset, offset + length) in memory, valid until the next
+  // write, size change or close; nullptr where the file cannot say.
+  virtual const uint8_t* Mapped(int64_t offset, int64_t length) {
+    (void)offset, (void)length;
+    return nullptr;
+  }
 
   // Raise "TVSFSAbstractFile.ReadBuffer/WriteBuffer - Stream ... error" on
   // short transfers.
@@ -71,12 +77,19 @@ class TVSFSDiskFile : public TVSFSAbstractFile {
   bool SetSize(int64_t size) override;
   int64_t ReadAt(int64_t offset, const iovec* iov, int count) override;
   int64_t WriteAt(int64_t offset, const iovec* iov, int count) override;
+  // A read-only shared mapping of the file, extended as the file grows, so
+  // page runs are checked and copied straight from the page cache.
+  const uint8_t* Mapped(int64_t offset, int64_t length) override;
   // The last Open failed because another process holds the file.
   bool Locked() const { return locked_; }
 
  private:
+  void Unmap();
+
   int fd_ = -1;
   bool locked_ = false;
+  uint8_t* map_ = nullptr;
+  int64_t mapLength_ = 0;
   int64_t position_ = 0;
 };
 
@@ -96,6 +109,9 @@ class TVSFSMemoryFile : public TVSFSAbstractFile {
   bool SetSize(int64_t size) override;
   int64_t ReadAt(int64_t offset, const iovec* iov, int count) override;
   int64_t WriteAt(int64_t offset, const iovec* iov, int count) override;
+  const uint8_t* Mapped(int64_t offset, int64_t length) override {
+    return offset >= 0 && length >= 0 && offset + length <= Size() ? data_.data() + offset : nullptr;
+  }
 
  private:
   std::vector<uint8_t> data_;
