@@ -314,59 +314,49 @@ void TVSFSHugeFile::WriteBuffer(const void* buffer, int64_t count) {
     throw Exception("TVSFSAbstractFile.WriteBuffer - Stream write error");
 }
 
-int64_t TVSFSHugeFile::ReadAt(int64_t offset, const iovec* iov, int count) {
+TVSFSAbstractFile* TVSFSHugeFile::SinglePart(int64_t offset, const iovec* iov, int count,
+                                              int64_t& physical) const {
   int64_t total = 0;
   for (int i = 0; i < count; ++i) total += int64_t(iov[i].iov_len);
+  if (total <= 0 || offset < 0 || offset + total > size_) return nullptr;
   size_t part, lastPart;
-  int64_t physical, lastPhysical;
-  if (total > 0 && offset + total <= size_) {
-    Locate(offset, part, physical);
-    Locate(offset + total - 1, lastPart, lastPhysical);
-    if (part == lastPart && part < parts_.size()) return parts_[part]->ReadAt(physical, iov, count);
-  }
+  int64_t lastPhysical;
+  Locate(offset, part, physical);
+  Locate(offset + total - 1, lastPart, lastPhysical);
+  return part == lastPart && part < parts_.size() ? parts_[part].get() : nullptr;
+}
+
+int64_t TVSFSHugeFile::Transfer(int64_t offset, const iovec* iov, int count, bool write) {
+  int64_t physical;
+  if (TVSFSAbstractFile* part = SinglePart(offset, iov, count, physical))
+    return write ? part->WriteAt(physical, iov, count) : part->ReadAt(physical, iov, count);
+  // Across parts: piece by piece through the chain.
   const int64_t keep = position_;
   int64_t done = 0;
   position_ = offset;
   for (int i = 0; i < count; ++i) {
-    const int64_t n = Read(iov[i].iov_base, int64_t(iov[i].iov_len));
+    const int64_t want = int64_t(iov[i].iov_len);
+    const int64_t n = write ? Write(iov[i].iov_base, want) : Read(iov[i].iov_base, want);
     done += n;
-    if (n < int64_t(iov[i].iov_len)) break;
+    if (n < want) break;
   }
   position_ = keep;
   return done;
 }
 
-const uint8_t* TVSFSHugeFile::Mapped(int64_t offset, int64_t length) {
-  if (length <= 0 || offset < 0 || offset + length > size_) return nullptr;
-  size_t part, lastPart;
-  int64_t physical, lastPhysical;
-  Locate(offset, part, physical);
-  Locate(offset + length - 1, lastPart, lastPhysical);
-  if (part != lastPart || part >= parts_.size()) return nullptr;
-  return parts_[part]->Mapped(physical, length);
+int64_t TVSFSHugeFile::ReadAt(int64_t offset, const iovec* iov, int count) {
+  return Transfer(offset, iov, count, false);
 }
 
 int64_t TVSFSHugeFile::WriteAt(int64_t offset, const iovec* iov, int count) {
-  if (readOnly_) return 0;
-  int64_t total = 0;
-  for (int i = 0; i < count; ++i) total += int64_t(iov[i].iov_len);
-  size_t part, lastPart;
-  int64_t physical, lastPhysical;
-  if (total > 0 && offset + total <= size_) {
-    Locate(offset, part, physical);
-    Locate(offset + total - 1, lastPart, lastPhysical);
-    if (part == lastPart && part < parts_.size()) return parts_[part]->WriteAt(physical, iov, count);
-  }
-  const int64_t keep = position_;
-  int64_t done = 0;
-  position_ = offset;
-  for (int i = 0; i < count; ++i) {
-    const int64_t n = Write(iov[i].iov_base, int64_t(iov[i].iov_len));
-    done += n;
-    if (n < int64_t(iov[i].iov_len)) break;
-  }
-  position_ = keep;
-  return done;
+  return readOnly_ ? 0 : Transfer(offset, iov, count, true);
+}
+
+const uint8_t* TVSFSHugeFile::Mapped(int64_t offset, int64_t length) {
+  const iovec span{nullptr, size_t(length)};
+  int64_t physical;
+  TVSFSAbstractFile* part = length > 0 ? SinglePart(offset, &span, 1, physical) : nullptr;
+  return part != nullptr ? part->Mapped(physical, length) : nullptr;
 }
 
 int64_t TVSFSHugeFile::Seek(int64_t offset, int origin) {

@@ -70,6 +70,9 @@ class TVSFSHugeFile {
   void DeleteChain();
   // Physical offset of logical `x` and the part holding it.
   void Locate(int64_t x, size_t& part, int64_t& physical) const;
+  // The part holding all of [offset, offset + iov bytes), or nullptr.
+  TVSFSAbstractFile* SinglePart(int64_t offset, const iovec* iov, int count, int64_t& physical) const;
+  int64_t Transfer(int64_t offset, const iovec* iov, int count, bool write);
 
   static constexpr size_t kHeaderSize = 280;
 

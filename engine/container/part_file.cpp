@@ -28,6 +28,30 @@ bool SetLock(int fd, short type, off_t at) {
 
 }  // namespace
 
+int64_t PReadFully(int fd, void* buffer, int64_t count, int64_t offset) {
+  int64_t done = 0;
+  auto* p = static_cast<char*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pread(fd, p + done, size_t(count - done), off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t PWriteFully(int fd, const void* buffer, int64_t count, int64_t offset) {
+  int64_t done = 0;
+  const auto* p = static_cast<const char*>(buffer);
+  while (done < count) {
+    const ssize_t n = ::pwrite(fd, p + done, size_t(count - done), off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
 bool LockForSharing(int fd, bool write, bool exclusive) {
   if (!SetLock(fd, exclusive ? F_WRLCK : F_RDLCK, kAccessLockByte)) return false;
   return !write || SetLock(fd, F_WRLCK, kWriterLockByte);
@@ -106,14 +130,7 @@ void TVSFSDiskFile::Flush() {
 
 int64_t TVSFSDiskFile::Read(void* buffer, int64_t count) {
   if (fd_ < 0 || count <= 0) return 0;
-  int64_t done = 0;
-  auto* p = static_cast<char*>(buffer);
-  while (done < count) {
-    const ssize_t n = ::pread(fd_, p + done, size_t(count - done), off_t(position_ + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
+  const int64_t done = PReadFully(fd_, buffer, count, position_);
   position_ += done;
   return done;
 }
@@ -124,14 +141,7 @@ int64_t TVSFSDiskFile::Write(const void* buffer, int64_t count) {
     if (position_ < mapLength_) Unmap();
     return ::ftruncate(fd_, off_t(position_)) == 0 ? 0 : 0;
   }
-  int64_t done = 0;
-  const auto* p = static_cast<const char*>(buffer);
-  while (done < count) {
-    const ssize_t n = ::pwrite(fd_, p + done, size_t(count - done), off_t(position_ + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
+  const int64_t done = PWriteFully(fd_, buffer, count, position_);
   position_ += done;
   return done;
 }
@@ -169,14 +179,9 @@ int64_t TVSFSDiskFile::ReadAt(int64_t offset, const iovec* iov, int count) {
   // Short or interrupted: finish piece by piece.
   int64_t done = 0;
   for (int i = 0; i < count; ++i) {
-    auto* p = static_cast<char*>(iov[i].iov_base);
-    for (size_t got = 0; got < iov[i].iov_len;) {
-      const ssize_t r = ::pread(fd_, p + got, iov[i].iov_len - got, off_t(offset + done));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) return done;
-      got += size_t(r);
-      done += r;
-    }
+    const int64_t n = PReadFully(fd_, iov[i].iov_base, int64_t(iov[i].iov_len), offset + done);
+    done += n;
+    if (n < int64_t(iov[i].iov_len)) break;
   }
   return done;
 }
@@ -187,14 +192,9 @@ int64_t TVSFSDiskFile::WriteAt(int64_t offset, const iovec* iov, int count) {
   if (n >= 0 && size_t(n) == TotalLength(iov, count)) return n;
   int64_t done = 0;
   for (int i = 0; i < count; ++i) {
-    const auto* p = static_cast<const char*>(iov[i].iov_base);
-    for (size_t put = 0; put < iov[i].iov_len;) {
-      const ssize_t w = ::pwrite(fd_, p + put, iov[i].iov_len - put, off_t(offset + done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return done;
-      put += size_t(w);
-      done += w;
-    }
+    const int64_t n = PWriteFully(fd_, iov[i].iov_base, int64_t(iov[i].iov_len), offset + done);
+    done += n;
+    if (n < int64_t(iov[i].iov_len)) break;
   }
   return done;
 }

@@ -118,6 +118,11 @@ class TVSFSMemoryFile : public TVSFSAbstractFile {
   int64_t position_ = 0;
 };
 
+// Transfers at an absolute offset that carry on after short or interrupted
+// system calls; the bytes done.
+int64_t PReadFully(int fd, void* buffer, int64_t count, int64_t offset);
+int64_t PWriteFully(int fd, const void* buffer, int64_t count, int64_t offset);
+
 // Sharing locks of an open descriptor (see the file comment). False when
 // another process holds a conflicting lock.
 bool LockForSharing(int fd, bool write, bool exclusive);

@@ -78,14 +78,7 @@ void TDiskFile::Flush() {
 
 int64_t TDiskFile::Read(void* buffer, int64_t count) {
   if (fd_ < 0 || count <= 0) return 0;
-  int64_t done = 0;
-  auto* p = static_cast<char*>(buffer);
-  while (done < count) {
-    const ssize_t n = ::pread(fd_, p + done, size_t(count - done), off_t(position_ + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
+  const int64_t done = PReadFully(fd_, buffer, count, position_);
   position_ += done;
   return done;
 }
@@ -96,14 +89,7 @@ int64_t TDiskFile::Write(const void* buffer, int64_t count) {
     if (::ftruncate(fd_, off_t(position_)) != 0) return 0;
     return 0;
   }
-  int64_t done = 0;
-  const auto* p = static_cast<const char*>(buffer);
-  while (done < count) {
-    const ssize_t n = ::pwrite(fd_, p + done, size_t(count - done), off_t(position_ + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
+  const int64_t done = PWriteFully(fd_, buffer, count, position_);
   position_ += done;
   return done;
 }
