@@ -1,0 +1,448 @@
+#include "engine/tables/data_manager.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "engine/common/exception.h"
+#include "engine/common/field_types.h"
+#include "engine/common/memory_probe.h"
+#include "engine/common/clock.h"
+#include "engine/crypto/checksums.h"
+#include "engine/crypto/cipher.h"
+
+namespace kestro {
+namespace {
+
+std::string TwoDecimals(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.2f", v);
+  return buf;
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+void CheckName(const std::string& name, const char* kind, const char* kindLower) {
+  if (name.size() > kMaxNameLength)
+    throw Exception(std::string(kind) + " name must have <= " + std::to_string(kMaxNameLength) +
+                    " chars. Please shorten " + kindLower + " name " + Quoted(name));
+  const bool bad = name.find_first_of(".[]") != std::string::npos ||
+                   (!name.empty() && (name.front() == ' ' || name.back() == ' ')) ||
+                   std::any_of(name.begin(), name.end(), [](char c) { return uint8_t(c) < 32; });
+  if (bad)
+    throw Exception("Invalid " + std::string(kindLower) + " name " + Quoted(name) + ". " +
+                    "Make sure that the name doen't contain a period (.)," +
+                    "bracket ([]) leading or trailing space, or non-printable " +
+                    "character such as a carriage return");
+}
+
+}  // namespace
+
+TVellDataManager::TVellDataManager(std::string tableName, TAbstractPlainFileSystem& store)
+    : name_(std::move(tableName)), store_(store) {}
+
+TVellDataManager::~TVellDataManager() {
+  try {
+    CloseTable();
+  } catch (...) {
+  }
+}
+
+int32_t TVellDataManager::InternalGetFieldNo(const std::string& name) const {
+  for (size_t i = 0; i < fields_.size(); ++i)
+    if (strcasecmp(fields_[i].name.c_str(), name.c_str()) == 0) return int32_t(i);
+  throw Exception("Error in TVellDataManager.InternalGetFieldNo - field " + name + " not found!");
+}
+
+void TVellDataManager::ComputeFields(const std::vector<TFieldDescriptor>& descriptors) {
+  fields_.clear();
+  int32_t offset = 0;
+  for (const TFieldDescriptor& d : descriptors) {
+    TVellFieldInfo f;
+    f.name = ReadShortString(d.name);
+    f.type = d.type;
+    f.size = d.size;
+    f.required = d.required != 0;
+    f.offset = offset;
+    offset += d.size;
+    fields_.push_back(std::move(f));
+  }
+  layout_ = ComputeLayout(int32_t(descriptors.size()), offset);
+}
+
+// ---- creation ------------------------------------------------------------------------
+
+void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
+                                   const TVellTableOptions& options) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  for (const auto& f : fields) CheckName(f.name, "Field", "field");
+  header_ = TTableHeader{};
+  header_.tableVersion = kTableVersion;
+  header_.autoIncMarker = kAutoIncHidden;
+  header_.blobCompression = options.compression;
+  header_.encrypted = options.password.empty() ? 0 : 1;
+  descriptors_.clear();
+  bool autoIncTaken = false;
+  int64_t fieldBytes = 0;
+  for (const auto& f : fields) {
+    if (f.name.empty()) throw Exception("TVellDataManager.CreateTable - field name is empty.");
+    if (f.type == ftAutoInc && !autoIncTaken) {
+      autoIncTaken = true;
+      WriteShortString(header_.autoIncFieldName, f.name);
+      header_.autoIncMarker = kAutoIncShown;
+      continue;
+    }
+    const uint8_t type = f.type == ftAutoInc ? uint8_t(ftInteger) : f.type;
+    if (type == ftString && f.size <= 0)
+      throw Exception("Error in TVellDataManager.CreateTable - illegal string size !");
+    if (type == ftBytes && f.size <= 0)
+      throw Exception("Error in TVellDataManager.CreateTable - illegal ftBytes size !");
+    if (type == ftWideString && f.size <= 0)
+      throw Exception("Error in TVellDataManager.CreateTable - illegal wide string size !");
+    const int32_t size = FieldStorageSize(type, f.size);
+    if (size < 0) throw Exception("Error in TVellDataManager.CreateTable - Unsupported DB type!");
+    TFieldDescriptor d{};
+    WriteShortString(d.name, f.name);
+    d.type = type;
+    d.size = size;
+    d.required = f.required ? 1 : 0;
+    descriptors_.push_back(d);
+    fieldBytes += size;
+  }
+  if (!autoIncTaken) {
+    static std::mt19937 rng(std::random_device{}());
+    WriteShortString(header_.autoIncFieldName, "id" + std::to_string(rng() % 100000));
+  }
+  // Record sizes are 16-bit quantities in the format.
+  const TRecordLayout l = ComputeLayout(int32_t(descriptors_.size()), int32_t(std::min<int64_t>(fieldBytes, INT32_MAX)));
+  if (fieldBytes + l.trailerBytes > 65535)
+    throw Exception("Error in TVellDataManager.CreateTable - record size " +
+                    std::to_string(fieldBytes + l.trailerBytes) + " exceeds 65535 bytes!");
+  header_.fieldCount = int32_t(descriptors_.size());
+  ComputeFields(descriptors_);
+
+  TAbstractFile* dat = store_.OpenFile(FileName(".dat"), true, false, false);
+  dat_ = dat;
+  SaveHeaders();
+  TruncateRecords();
+  store_.CloseFile(dat);
+  dat_ = nullptr;
+  store_.CloseFile(store_.OpenFile(FileName(".idx"), true, false, false));
+  const bool blobs = std::any_of(fields_.begin(), fields_.end(), [](const auto& f) { return IsBlobType(f.type); });
+  if (!blobs) {
+    store_.DeleteFile(FileName(".bdf"));
+    store_.DeleteFile(FileName(".bif"));
+  }
+  password_ = options.password;
+}
+
+// ---- open and close ------------------------------------------------------------------
+
+TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool readOnly) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (open_) return otOk;
+  readOnly_ = readOnly || store_.ReadOnly();
+  try {
+    dat_ = store_.OpenFile(FileName(".dat"), false, readOnly_, false);
+  } catch (const Exception&) {
+    dat_ = nullptr;
+    return otCannotOpenFiles;
+  }
+  try {
+    if (dat_->ReadOnly()) readOnly_ = true;
+    TTableHeader h{};
+    dat_->Seek(0, 0);
+    dat_->ReadBuffer(&h, sizeof h);
+    if (h.tableVersion > kTableVersion + 0.001 || !(h.tableVersion == h.tableVersion))
+      throw Exception("Error in TVellDataManager.OpenTable - Invalid db engine version in file " +
+                      name_ + ".dat (version = " + TwoDecimals(h.tableVersion) +
+                      ", internalCurrentVersion = " + TwoDecimals(kTableVersion) + ") !");
+    if (h.fieldCount < 0 || h.recordCount < 0 ||
+        int64_t(h.fieldCount) * int64_t(kFieldDescriptorSize) > dat_->Size())
+      throw Exception("Error in TVellDataManager.OpenTable - table header of " + name_ +
+                      ".dat is corrupted.");
+    if (h.autoIncMarker != kAutoIncShown && h.autoIncMarker != kAutoIncHidden)
+      h.autoIncMarker = kAutoIncShown;
+    header_ = h;
+    descriptors_.assign(size_t(h.fieldCount), TFieldDescriptor{});
+    if (h.fieldCount > 0)
+      dat_->ReadBuffer(descriptors_.data(), int64_t(descriptors_.size() * kFieldDescriptorSize));
+    for (const auto& d : descriptors_)
+      if (FieldStorageSize(d.type, 1) < 0 || d.size < 0 || d.size > 65535)
+        throw Exception("Error in TVellDataManager.OpenTable - field descriptors of " + name_ +
+                        ".dat are corrupted.");
+    ComputeFields(descriptors_);
+    // A file shorter than its records is damage; a longer one is cut.
+    const int64_t want = layout_.headerSize + int64_t(h.recordCount) * layout_.recordSize;
+    if (dat_->Size() < want)
+      throw Exception("Error in TVellDataManager.OpenTable - " + name_ +
+                      ".dat is shorter than its header says.");
+    if (dat_->Size() > want && !readOnly_) dat_->SetSize(want);
+    if (header_.encrypted) {
+      if (password.empty()) return CloseFiles(), otWrongPassword;
+      cipher_ = std::make_unique<TVellCipher>(password);
+      // Spend a quarter of a second, then test record 0's check string.
+      std::vector<uint8_t> work(size_t(layout_.fieldBytes), 0);
+      const uint64_t start = TickCount();
+      do {
+        cipher_->Encrypt(work.data(), work.size());
+        cipher_->Decrypt(work.data(), work.size());
+      } while (TickCount() - start < 256);
+      if (header_.recordCount > 0) {
+        std::vector<uint8_t> rec(size_t(layout_.recordSize));
+        dat_->Seek(layout_.headerSize, 0);
+        dat_->ReadBuffer(rec.data(), int64_t(rec.size()));
+        try {
+          DecodeRecord(rec.data());
+        } catch (const Exception&) {
+          cipher_.reset();
+          CloseFiles();
+          return otWrongPassword;
+        }
+      }
+    }
+    password_ = password;
+    try {
+      idx_ = store_.OpenFile(FileName(".idx"), false, readOnly_, false);
+    } catch (const Exception&) {
+      idx_ = readOnly_ ? nullptr : store_.OpenFile(FileName(".idx"), true, false, false);
+    }
+    // The whole table is cached while it fits in a third of free memory.
+    cacheAll_ = uint64_t(h.recordCount) * uint64_t(layout_.recordSize) * 3 <= FreePhysicalMemory();
+    if (cacheAll_) {
+      cache_.resize(size_t(h.recordCount) * size_t(layout_.recordSize));
+      dat_->Seek(layout_.headerSize, 0);
+      dat_->ReadBuffer(cache_.data(), int64_t(cache_.size()));
+      if (header_.encrypted)
+        for (int32_t k = 0; k < h.recordCount; ++k) DecodeRecord(cache_.data() + size_t(k) * layout_.recordSize);
+    }
+    open_ = true;
+    return otOk;
+  } catch (const Exception&) {
+    CloseFiles();
+    throw;
+  }
+}
+
+void TVellDataManager::CloseFiles() {
+  if (idx_ != nullptr) store_.CloseFile(idx_);
+  if (dat_ != nullptr) store_.CloseFile(dat_);
+  idx_ = dat_ = nullptr;
+  cache_.clear();
+  cache_.shrink_to_fit();
+  open_ = false;
+}
+
+void TVellDataManager::CloseTable() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_) return;
+  try {
+    FlushBuffers();
+  } catch (const Exception&) {
+    // Reported to the user by the dataset layer; the close goes on.
+  }
+  CloseFiles();
+}
+
+void TVellDataManager::SaveHeaders() {
+  header_.changeCountLow = uint8_t(header_.changeCount & 0xFF);
+  dat_->Seek(0, 0);
+  dat_->WriteBuffer(&header_, sizeof header_);
+  if (!descriptors_.empty())
+    dat_->WriteBuffer(descriptors_.data(), int64_t(descriptors_.size() * kFieldDescriptorSize));
+}
+
+void TVellDataManager::TruncateRecords() {
+  const int64_t want = layout_.headerSize + int64_t(header_.recordCount) * layout_.recordSize;
+  if (dat_->Size() != want) dat_->SetSize(want);
+}
+
+void TVellDataManager::WriteOutLog() {
+  log_.WriteOut(*dat_, layout_.headerSize, layout_.recordSize, nullptr);
+}
+
+void TVellDataManager::FlushBuffers() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || readOnly_) return;
+  TTableHeader onDisk{};
+  dat_->Seek(0, 0);
+  if (dat_->Read(&onDisk, sizeof onDisk) == int64_t(sizeof onDisk) &&
+      onDisk.changeCount == header_.changeCount && log_.Empty())
+    return;  // nothing changed since the last save
+  WriteOutLog();
+  SaveHeaders();
+  TruncateRecords();
+  dat_->Flush();
+}
+
+void TVellDataManager::CheckFlush() {
+  if (!autoFlush_ || readOnly_ || !log_.MustWriteOut()) return;
+  WriteOutLog();
+  SaveHeaders();
+  TruncateRecords();
+}
+
+// ---- records -----------------------------------------------------------------------
+
+std::vector<uint8_t> TVellDataManager::NewRecord() const {
+  std::vector<uint8_t> r(size_t(layout_.recordSize), 0);
+  for (int32_t i = 0; i < header_.fieldCount; ++i) SetNull(r.data(), i, true);
+  return r;
+}
+
+int32_t TVellDataManager::RecordID(const uint8_t* record) const {
+  int32_t id;
+  std::memcpy(&id, record + layout_.fieldBytes, 4);
+  return id;
+}
+
+void TVellDataManager::SetRecordID(uint8_t* record, int32_t id) const {
+  std::memcpy(record + layout_.fieldBytes, &id, 4);
+}
+
+bool TVellDataManager::IsNull(const uint8_t* record, int32_t field) const {
+  return (record[layout_.fieldBytes + 4 + field / 8] >> (field % 8)) & 1;
+}
+
+void TVellDataManager::SetNull(uint8_t* record, int32_t field, bool null) const {
+  uint8_t& b = record[layout_.fieldBytes + 4 + field / 8];
+  const uint8_t mask = uint8_t(1u << (field % 8));
+  b = null ? uint8_t(b | mask) : uint8_t(b & ~mask);
+}
+
+void TVellDataManager::EncodeRecord(uint8_t* record) const {
+  // The check string is made from the plain field bytes.
+  const uint32_t crc = Crc32(record, size_t(layout_.fieldBytes));
+  const std::string text = Base64Encode(std::string_view(reinterpret_cast<const char*>(&crc), 4));
+  uint8_t* check = record + layout_.fieldBytes + 4 + layout_.nullBytes;
+  std::memset(check, 0, kCheckStringSize);
+  check[0] = uint8_t(text.size());
+  std::memcpy(check + 1, text.data(), text.size());
+  cipher_->Encrypt(record, size_t(layout_.fieldBytes));
+}
+
+void TVellDataManager::DecodeRecord(uint8_t* record) const {
+  if (!cipher_) throw Exception("Error in TVellDataManager.ChangeBufferEncryption - decoding error.");
+  cipher_->Decrypt(record, size_t(layout_.fieldBytes));
+  const uint32_t crc = Crc32(record, size_t(layout_.fieldBytes));
+  const std::string text = Base64Encode(std::string_view(reinterpret_cast<const char*>(&crc), 4));
+  const uint8_t* check = record + layout_.fieldBytes + 4 + layout_.nullBytes;
+  if (check[0] != text.size() || std::memcmp(check + 1, text.data(), text.size()) != 0)
+    throw Exception("Error in TVellDataManager.ChangeBufferEncryption - crc error, decoding");
+}
+
+void TVellDataManager::GetRecord(int32_t slot, uint8_t* out) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || slot < 0 || slot >= header_.recordCount)
+    throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  const size_t r = size_t(layout_.recordSize);
+  if (cacheAll_) {
+    std::memcpy(out, cache_.data() + size_t(slot) * r, r);
+    return;
+  }
+  if (const std::vector<uint8_t>* queued = log_.NewestRecord(slot)) {
+    std::memcpy(out, queued->data(), r);
+  } else {
+    dat_->Seek(layout_.headerSize + int64_t(slot) * layout_.recordSize, 0);
+    dat_->ReadBuffer(out, int64_t(r));
+  }
+  if (header_.encrypted) DecodeRecord(out);
+}
+
+int32_t TVellDataManager::AppendRecord(const uint8_t* record) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.AppendRecord - table is read-only.");
+  const int32_t slot = header_.recordCount;
+  const int32_t id = RecordID(record);
+  if (id > header_.lastAutoInc) header_.lastAutoInc = id;
+  ++header_.changeCount;
+  const size_t r = size_t(layout_.recordSize);
+  if (cacheAll_) {
+    // Keep caching while the table still fits in a third of free memory.
+    if ((slot & 4095) == 0 && (uint64_t(slot) + 1) * r * 3 > FreePhysicalMemory()) {
+      cacheAll_ = false;
+      WriteOutLog();
+      cache_.clear();
+      cache_.shrink_to_fit();
+    } else {
+      cache_.insert(cache_.end(), record, record + r);
+    }
+  }
+  ++header_.recordCount;
+  std::vector<uint8_t> copy(record, record + r);
+  if (header_.encrypted) EncodeRecord(copy.data());
+  log_.QueueRecord(slot, copy.data(), r);
+  CheckFlush();
+  return slot;
+}
+
+void TVellDataManager::UpdateRecord(const uint8_t* record, int32_t slot) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.UpdateRecord - table is read-only.");
+  if (slot < 0 || slot >= header_.recordCount)
+    throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  const int32_t id = RecordID(record);
+  if (id > header_.lastAutoInc) header_.lastAutoInc = id;
+  ++header_.changeCount;
+  const size_t r = size_t(layout_.recordSize);
+  if (cacheAll_) std::memcpy(cache_.data() + size_t(slot) * r, record, r);
+  std::vector<uint8_t> copy(record, record + r);
+  if (header_.encrypted) EncodeRecord(copy.data());
+  log_.QueueRecord(slot, copy.data(), r);
+  CheckFlush();
+}
+
+void TVellDataManager::DeleteRecord(int32_t slot) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.vlDeleteRecord - table is read-only.");
+  if (slot < 0 || slot >= header_.recordCount)
+    throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, recPos = " +
+                    std::to_string(slot));
+  ++header_.changeCount;
+  const int32_t last = header_.recordCount - 1;
+  const size_t r = size_t(layout_.recordSize);
+  if (slot != last) {
+    // The last record moves into the freed slot.
+    std::vector<uint8_t> moved(r);
+    GetRecord(last, moved.data());
+    if (cacheAll_) std::memcpy(cache_.data() + size_t(slot) * r, moved.data(), r);
+    if (header_.encrypted) EncodeRecord(moved.data());
+    log_.QueueRecord(slot, moved.data(), r);
+  }
+  if (cacheAll_) cache_.resize(size_t(last) * r);
+  log_.DropRecordsFrom(last);
+  --header_.recordCount;
+  CheckFlush();
+}
+
+// ---- files ---------------------------------------------------------------------------
+
+void TVellDataManager::DeleteTable() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  CloseTable();
+  for (const char* ext : {".bdf", ".bif", ".idx", ".dat"}) {
+    const std::string file = FileName(ext);
+    if (store_.FileExists(file) && !store_.DeleteFile(file))
+      throw Exception("Error in TVellDataManager.DeleteTable - " + file + " file cannot be deleted.");
+  }
+}
+
+void TVellDataManager::RenameTable(const std::string& newName) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  CloseTable();
+  for (const char* ext : {".bdf", ".bif", ".idx", ".dat"}) {
+    const std::string from = FileName(ext), to = newName + ext;
+    if (!store_.FileExists(from)) continue;
+    if (strcasecmp(from.c_str(), to.c_str()) != 0 && store_.FileExists(to) && !store_.DeleteFile(to))
+      throw Exception("Error in TVellDataManager.RenameTable - " + from + " file cannot be overwritten");
+    if (!store_.RenameFile(from, to))
+      throw Exception("Error in TVellDataManager.RenameTable - " + from + " file cannot be renamed.");
+  }
+  name_ = newName;
+}
+
+}  // namespace kestro
