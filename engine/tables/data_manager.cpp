@@ -72,6 +72,16 @@ void TVellDataManager::ComputeFields(const std::vector<TFieldDescriptor>& descri
     fields_.push_back(std::move(f));
   }
   layout_ = ComputeLayout(int32_t(descriptors.size()), offset);
+  blobFields_.clear();
+  for (size_t i = 0; i < fields_.size(); ++i)
+    if (IsBlobType(fields_[i].type)) blobFields_.push_back(int32_t(i));
+}
+
+int32_t TVellDataManager::BlobOrdinal(int32_t field) const {
+  for (size_t i = 0; i < blobFields_.size(); ++i)
+    if (blobFields_[i] == field) return int32_t(i);
+  throw Exception("Error in TVellDataManager.vlReadBLOBValue - field " + std::to_string(field) +
+                  " is not a blob field.");
 }
 
 // ---- creation ------------------------------------------------------------------------
@@ -132,10 +142,15 @@ void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
   store_.CloseFile(dat);
   dat_ = nullptr;
   store_.CloseFile(store_.OpenFile(FileName(".idx"), true, false, false));
-  const bool blobs = std::any_of(fields_.begin(), fields_.end(), [](const auto& f) { return IsBlobType(f.type); });
-  if (!blobs) {
+  if (!HasBlobs()) {
     store_.DeleteFile(FileName(".bdf"));
     store_.DeleteFile(FileName(".bif"));
+  } else {
+    blobs_.Reset(options.blobBlockSize, int32_t(blobFields_.size()));
+    TAbstractFile* bif = store_.OpenFile(FileName(".bif"), true, false, false);
+    blobs_.Save(*bif);
+    store_.CloseFile(bif);
+    store_.CloseFile(store_.OpenFile(FileName(".bdf"), true, false, false));
   }
   password_ = options.password;
 }
@@ -211,6 +226,19 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
     } catch (const Exception&) {
       idx_ = readOnly_ ? nullptr : store_.OpenFile(FileName(".idx"), true, false, false);
     }
+    if (HasBlobs()) {
+      try {
+        bif_ = store_.OpenFile(FileName(".bif"), false, readOnly_, false);
+        bdf_ = store_.OpenFile(FileName(".bdf"), false, readOnly_, false);
+      } catch (const Exception&) {
+        CloseFiles();
+        return otCannotOpenFiles;
+      }
+      if (!blobs_.Load(*bif_, bdf_->Size()) ||
+          blobs_.FieldsPerRecord() != int32_t(blobFields_.size()))
+        throw Exception("Error in TVellDataManager.OpenTable - blob directory " + name_ +
+                        ".bif is corrupted.");
+    }
     // The whole table is cached while it fits in a third of free memory.
     cacheAll_ = uint64_t(h.recordCount) * uint64_t(layout_.recordSize) * 3 <= FreePhysicalMemory();
     if (cacheAll_) {
@@ -221,6 +249,15 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
         for (int32_t k = 0; k < h.recordCount; ++k) DecodeRecord(cache_.data() + size_t(k) * layout_.recordSize);
     }
     open_ = true;
+    if (HasBlobs() && blobs_.RecordCount() != header_.recordCount) {
+      // Entries missing after a crash are added empty; extra ones dropped.
+      while (blobs_.RecordCount() < header_.recordCount) blobs_.AppendRecord();
+      while (blobs_.RecordCount() > header_.recordCount) blobs_.DeleteRecord(blobs_.RecordCount() - 1);
+      if (!readOnly_) {
+        ++header_.changeCount;
+        FlushBuffers();
+      }
+    }
     return otOk;
   } catch (const Exception&) {
     CloseFiles();
@@ -229,6 +266,9 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
 }
 
 void TVellDataManager::CloseFiles() {
+  if (bdf_ != nullptr) store_.CloseFile(bdf_);
+  if (bif_ != nullptr) store_.CloseFile(bif_);
+  bif_ = bdf_ = nullptr;
   if (idx_ != nullptr) store_.CloseFile(idx_);
   if (dat_ != nullptr) store_.CloseFile(dat_);
   idx_ = dat_ = nullptr;
@@ -262,7 +302,7 @@ void TVellDataManager::TruncateRecords() {
 }
 
 void TVellDataManager::WriteOutLog() {
-  log_.WriteOut(*dat_, layout_.headerSize, layout_.recordSize, nullptr);
+  log_.WriteOut(*dat_, layout_.headerSize, layout_.recordSize, bdf_);
 }
 
 void TVellDataManager::FlushBuffers() {
@@ -277,6 +317,15 @@ void TVellDataManager::FlushBuffers() {
   SaveHeaders();
   TruncateRecords();
   dat_->Flush();
+  if (HasBlobs()) {
+    if (header_.recordCount == 0) {
+      bdf_->SetSize(0);
+      blobs_.Reset(blobs_.BlockSize(), int32_t(blobFields_.size()));
+    }
+    blobs_.Save(*bif_);
+    bdf_->Flush();
+    bif_->Flush();
+  }
 }
 
 void TVellDataManager::CheckFlush() {
@@ -284,6 +333,7 @@ void TVellDataManager::CheckFlush() {
   WriteOutLog();
   SaveHeaders();
   TruncateRecords();
+  if (HasBlobs()) blobs_.Save(*bif_);
 }
 
 // ---- records -----------------------------------------------------------------------
@@ -373,6 +423,7 @@ int32_t TVellDataManager::AppendRecord(const uint8_t* record) {
     }
   }
   ++header_.recordCount;
+  if (HasBlobs()) blobs_.AppendRecord();
   std::vector<uint8_t> copy(record, record + r);
   if (header_.encrypted) EncodeRecord(copy.data());
   log_.QueueRecord(slot, copy.data(), r);
@@ -414,9 +465,89 @@ void TVellDataManager::DeleteRecord(int32_t slot) {
     log_.QueueRecord(slot, moved.data(), r);
   }
   if (cacheAll_) cache_.resize(size_t(last) * r);
+  if (HasBlobs()) blobs_.DeleteRecord(slot);
   log_.DropRecordsFrom(last);
   --header_.recordCount;
   CheckFlush();
+}
+
+// ---- blobs -------------------------------------------------------------------------
+
+namespace {
+
+std::string CheckText(const uint8_t* data, size_t size) {
+  const uint32_t crc = Crc32(data, size);
+  return Base64Encode(std::string_view(reinterpret_cast<const char*>(&crc), 4)).substr(0, 12);
+}
+
+}  // namespace
+
+void TVellDataManager::WriteBLOBValue(int32_t field, int32_t slot, const uint8_t* data, size_t size,
+                                      uint8_t* record) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.vlWriteBLOBValue - table is read-only.");
+  if (slot < 0 || slot >= header_.recordCount) throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  const int32_t ordinal = BlobOrdinal(field);
+  // A bitmap behind the 8-byte graphic header is stored without it.
+  static constexpr uint8_t kGraphic[4] = {0x01, 0x00, 0x00, 0x01};
+  if (size >= 10 && std::memcmp(data, kGraphic, 4) == 0 && data[8] == 'B' && data[9] == 'M') {
+    data += 8;
+    size -= 8;
+  }
+  if (size == 0) {
+    blobs_.Free(slot, ordinal);
+  } else {
+    const auto level = TCompressionLevel(header_.blobCompression);
+    std::vector<uint8_t> stored;
+    try {
+      stored = CompressBlob(data, size, level);
+    } catch (const Exception&) {
+      throw Exception("Error in TVellDataManager.vlWriteBLOBValue - vlCompress compressing error! mode = " +
+                      std::to_string(int(level)) + ", tSize = " + std::to_string(size) + ", hSize = 0");
+    }
+    if (header_.encrypted) {
+      if (!cipher_) throw Exception("Error in TVellDataManager.vlWriteBLOBValue - no password specified.");
+      cipher_->Encrypt(stored.data(), stored.size());
+    }
+    blobs_.Write(slot, ordinal, std::move(stored), int32_t(size), CheckText(data, size), log_);
+  }
+  if (record != nullptr) SetNull(record, field, size == 0);
+  ++header_.changeCount;
+  CheckFlush();
+}
+
+void TVellDataManager::DeleteBLOBValue(int32_t field, int32_t slot, uint8_t* record) {
+  WriteBLOBValue(field, slot, nullptr, 0, record);
+}
+
+std::vector<uint8_t> TVellDataManager::ReadBLOBValue(int32_t field, int32_t slot) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || slot < 0 || slot >= header_.recordCount)
+    throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  const int32_t ordinal = BlobOrdinal(field);
+  if (!readOnly_) {
+    WriteOutLog();
+    blobs_.Save(*bif_);
+  }
+  const TBLOBHeader& h = blobs_.Header(slot, ordinal);
+  if (h.parts.empty()) return {};
+  const std::string mode = std::to_string(int(header_.blobCompression));
+  std::vector<uint8_t> stored = blobs_.ReadStored(slot, ordinal, *bdf_);
+  if (h.storedSize < 0 || h.plainSize < 0 || stored.size() < size_t(h.storedSize))
+    throw Exception("Error in TVellDataManager.vlReadBLOBValue - decompressing error, mode=" + mode + ".");
+  stored.resize(size_t(h.storedSize));
+  if (header_.encrypted) {
+    if (!cipher_) throw Exception("Error in TVellDataManager.vlReadBLOBValue - no password specified.");
+    cipher_->Decrypt(stored.data(), stored.size());
+  }
+  std::vector<uint8_t> plain;
+  if (!DecompressBlob(stored.data(), stored.size(), TCompressionLevel(header_.blobCompression),
+                      size_t(h.plainSize), plain))
+    throw Exception("Error in TVellDataManager.vlReadBLOBValue - decompressing error, mode=" + mode + ".");
+  const std::string fresh = CheckText(plain.data(), plain.size());
+  if (h.check.compare(0, fresh.size(), fresh) != 0)
+    throw Exception("Error in TVellDataManager.vlReadBLOBValue - crc error");
+  return plain;
 }
 
 // ---- files ---------------------------------------------------------------------------

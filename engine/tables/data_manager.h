@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/filestores/file_stores.h"
+#include "engine/tables/blob_store.h"
 #include "engine/tables/table_format.h"
 #include "engine/tables/write_log.h"
 
@@ -82,6 +83,14 @@ class TVellDataManager {
   void DeleteRecord(int32_t slot);
   int32_t NextRecordID() const { return header_.lastAutoInc + 1; }
 
+  // Blob values (fields of types 15 to 18). Writing updates the field's
+  // null bit in `record` when one is given (set for an empty value).
+  std::vector<uint8_t> ReadBLOBValue(int32_t field, int32_t slot);
+  void WriteBLOBValue(int32_t field, int32_t slot, const uint8_t* data, size_t size,
+                      uint8_t* record = nullptr);
+  void DeleteBLOBValue(int32_t field, int32_t slot, uint8_t* record = nullptr);
+  const TVellBlobStore& Blobs() const { return blobs_; }
+
   // Record field access.
   int32_t RecordID(const uint8_t* record) const;
   void SetRecordID(uint8_t* record, int32_t id) const;
@@ -97,6 +106,8 @@ class TVellDataManager {
   void TruncateRecords();
   void CheckFlush();
   void WriteOutLog();
+  int32_t BlobOrdinal(int32_t field) const;
+  bool HasBlobs() const { return !blobFields_.empty(); }
   void EncodeRecord(uint8_t* record) const;
   void DecodeRecord(uint8_t* record) const;
   bool CacheAll() const { return cacheAll_; }
@@ -106,6 +117,10 @@ class TVellDataManager {
   TAbstractPlainFileSystem& store_;
   TAbstractFile* dat_ = nullptr;
   TAbstractFile* idx_ = nullptr;
+  TAbstractFile* bif_ = nullptr;
+  TAbstractFile* bdf_ = nullptr;
+  std::vector<int32_t> blobFields_;  // field numbers of the blob fields
+  TVellBlobStore blobs_;
   TTableHeader header_{};
   std::vector<TFieldDescriptor> descriptors_;
   std::vector<TVellFieldInfo> fields_;
