@@ -87,9 +87,15 @@ int32_t TVellDataManager::BlobOrdinal(int32_t field) const {
 // ---- creation ------------------------------------------------------------------------
 
 void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
-                                   const TVellTableOptions& options) {
+                                   const TVellTableOptions& options,
+                                   const std::vector<TVellIndexDef>& indexes, bool autoIndexes) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   for (const auto& f : fields) CheckName(f.name, "Field", "field");
+  for (const auto& ix : indexes) {
+    if (ix.name.empty())
+      throw Exception("Index name cannot be not blank. Please set non-blank index name.");
+    CheckName(ix.name, "Index", "index");
+  }
   header_ = TTableHeader{};
   header_.tableVersion = kTableVersion;
   header_.autoIncMarker = kAutoIncHidden;
@@ -141,7 +147,15 @@ void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
   TruncateRecords();
   store_.CloseFile(dat);
   dat_ = nullptr;
-  store_.CloseFile(store_.OpenFile(FileName(".idx"), true, false, false));
+  idx_ = store_.OpenFile(FileName(".idx"), true, false, false);
+  indexes_.clear();
+  CreateBuiltInIndexes(autoIndexes);
+  for (const auto& ix : indexes)
+    if (ix.name[0] != '@') AddIndex(ix.name, ix.fields, ix.caseInsensitiveFields, ix.descendingFields, ix.options, true);
+  SaveIndexesToDisk();
+  store_.CloseFile(idx_);
+  idx_ = nullptr;
+  indexes_.clear();
   if (!HasBlobs()) {
     store_.DeleteFile(FileName(".bdf"));
     store_.DeleteFile(FileName(".bif"));
@@ -249,6 +263,7 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
         for (int32_t k = 0; k < h.recordCount; ++k) DecodeRecord(cache_.data() + size_t(k) * layout_.recordSize);
     }
     open_ = true;
+    LoadIndexes();
     if (HasBlobs() && blobs_.RecordCount() != header_.recordCount) {
       // Entries missing after a crash are added empty; extra ones dropped.
       while (blobs_.RecordCount() < header_.recordCount) blobs_.AppendRecord();
@@ -282,10 +297,12 @@ void TVellDataManager::CloseTable() {
   if (!open_) return;
   try {
     FlushBuffers();
+    if (!readOnly_ && idxChangeCount_ != header_.changeCount) SaveIndexesToDisk();
   } catch (const Exception&) {
     // Reported to the user by the dataset layer; the close goes on.
   }
   CloseFiles();
+  indexes_.clear();
 }
 
 void TVellDataManager::SaveHeaders() {
@@ -407,6 +424,11 @@ int32_t TVellDataManager::AppendRecord(const uint8_t* record) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.AppendRecord - table is read-only.");
   const int32_t slot = header_.recordCount;
+  const std::vector<bool> keep = MaintainedIndexes();
+  std::vector<uint8_t> scratch;
+  std::vector<int32_t> positions(indexes_.size(), -1);
+  for (size_t i = 0; i < indexes_.size(); ++i)
+    if (keep[i]) positions[i] = InsertPosition(indexes_[i], record, slot, scratch);
   const int32_t id = RecordID(record);
   if (id > header_.lastAutoInc) header_.lastAutoInc = id;
   ++header_.changeCount;
@@ -423,6 +445,8 @@ int32_t TVellDataManager::AppendRecord(const uint8_t* record) {
     }
   }
   ++header_.recordCount;
+  for (size_t i = 0; i < indexes_.size(); ++i)
+    if (keep[i]) indexes_[i].order.insert(indexes_[i].order.begin() + positions[i], slot);
   if (HasBlobs()) blobs_.AppendRecord();
   std::vector<uint8_t> copy(record, record + r);
   if (header_.encrypted) EncodeRecord(copy.data());
@@ -436,11 +460,22 @@ void TVellDataManager::UpdateRecord(const uint8_t* record, int32_t slot) {
   if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.UpdateRecord - table is read-only.");
   if (slot < 0 || slot >= header_.recordCount)
     throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  const std::vector<bool> keep = MaintainedIndexes();
+  std::vector<int32_t> old(indexes_.size(), -1);
+  for (size_t i = 0; i < indexes_.size(); ++i)
+    if (keep[i]) old[i] = FindPosition(int32_t(i), slot);
   const int32_t id = RecordID(record);
   if (id > header_.lastAutoInc) header_.lastAutoInc = id;
   ++header_.changeCount;
   const size_t r = size_t(layout_.recordSize);
   if (cacheAll_) std::memcpy(cache_.data() + size_t(slot) * r, record, r);
+  std::vector<uint8_t> scratch;
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    if (!keep[i]) continue;
+    auto& order = indexes_[i].order;
+    if (old[i] >= 0) order.erase(order.begin() + old[i]);
+    order.insert(order.begin() + InsertPosition(indexes_[i], record, slot, scratch), slot);
+  }
   std::vector<uint8_t> copy(record, record + r);
   if (header_.encrypted) EncodeRecord(copy.data());
   log_.QueueRecord(slot, copy.data(), r);
@@ -453,8 +488,21 @@ void TVellDataManager::DeleteRecord(int32_t slot) {
   if (slot < 0 || slot >= header_.recordCount)
     throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, recPos = " +
                     std::to_string(slot));
-  ++header_.changeCount;
   const int32_t last = header_.recordCount - 1;
+  const std::vector<bool> keep = MaintainedIndexes();
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    if (!keep[i]) continue;
+    const int32_t at = FindPosition(int32_t(i), slot);
+    if (at < 0)
+      throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, recPos = " + std::to_string(slot));
+    const int32_t lastAt = slot == last ? -1 : FindPosition(int32_t(i), last);
+    if (slot != last && lastAt < 0)
+      throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, last = " + std::to_string(last));
+    auto& order = indexes_[i].order;
+    order.erase(order.begin() + at);
+    if (lastAt >= 0) order[size_t(lastAt > at ? lastAt - 1 : lastAt)] = slot;
+  }
+  ++header_.changeCount;
   const size_t r = size_t(layout_.recordSize);
   if (slot != last) {
     // The last record moves into the freed slot.

@@ -15,6 +15,7 @@
 
 #include "engine/filestores/file_stores.h"
 #include "engine/tables/blob_store.h"
+#include "engine/tables/index_header.h"
 #include "engine/tables/table_format.h"
 #include "engine/tables/write_log.h"
 
@@ -37,6 +38,14 @@ struct TVellFieldInfo {
   int32_t offset = 0;  // within the record
 };
 
+struct TVellIndexDef {
+  std::string name;
+  std::string fields;  // separated by ";"
+  std::string caseInsensitiveFields;
+  std::string descendingFields;
+  uint8_t options = 0;  // TIndexOption bits
+};
+
 struct TVellTableOptions {
   TCompressionLevel compression = clNone;
   int32_t blobBlockSize = 512;
@@ -54,7 +63,8 @@ class TVellDataManager {
   TVellDataManager& operator=(const TVellDataManager&) = delete;
 
   // Creates the table's files (replacing existing ones) and closes them.
-  void CreateTable(const std::vector<TVellFieldDef>& fields, const TVellTableOptions& options);
+  void CreateTable(const std::vector<TVellFieldDef>& fields, const TVellTableOptions& options,
+                   const std::vector<TVellIndexDef>& indexes = {}, bool autoIndexes = false);
   TOpenTableResult OpenTable(const std::string& password, bool readOnly);
   void CloseTable();
   void FlushBuffers();
@@ -91,6 +101,29 @@ class TVellDataManager {
   void DeleteBLOBValue(int32_t field, int32_t slot, uint8_t* record = nullptr);
   const TVellBlobStore& Blobs() const { return blobs_; }
 
+  // Indexes. Field lists are separated by ";"; the AutoInc name means the
+  // record ID.
+  const std::vector<TIndexHeader>& Indexes() const { return indexes_; }
+  int32_t FindIndex(const std::string& name) const;  // -1 when none
+  void AddIndex(const std::string& name, const std::string& fields, const std::string& caseInsensitiveFields,
+                const std::string& descendingFields, uint8_t options, bool deferSave = false);
+  std::string CreateTemporaryIndex(const std::string& fields, const std::string& descendingFields,
+                                   const std::string& caseInsensitiveFields);
+  int32_t DeleteIndex(const std::string& name, bool deferSave = false);
+  // The order of index `i`, rebuilt first when stale.
+  const std::vector<int32_t>& Ensure(int32_t index);
+  // Position of `slot` in index `i` (binary search by key), or -1.
+  int32_t FindPosition(int32_t index, int32_t slot);
+  // <0, 0, >0 as record `a` sorts before, with or after `b` in index `i`.
+  int CompareKeys(const TIndexHeader& index, const uint8_t* a, const uint8_t* b) const;
+  void SaveIndexesToDisk();
+  // The index the current dataset walks; kept current in bursts of changes.
+  void SetCurrentIndex(int32_t index) { currentIndex_ = index; }
+  void SetIndexProgress(TIndexProgress* progress) { progress_ = progress; }
+  // Creates the built-in record-ID index and, when asked, the automatic
+  // indexes (used by CreateTable and when T.idx has no valid definitions).
+  void CreateBuiltInIndexes(bool automatic);
+
   // Record field access.
   int32_t RecordID(const uint8_t* record) const;
   void SetRecordID(uint8_t* record, int32_t id) const;
@@ -108,6 +141,15 @@ class TVellDataManager {
   void WriteOutLog();
   int32_t BlobOrdinal(int32_t field) const;
   bool HasBlobs() const { return !blobFields_.empty(); }
+  const uint8_t* RecordPtr(int32_t slot, std::vector<uint8_t>& scratch);
+  void BuildIndex(TIndexHeader& index);
+  void RebuildAll(bool withProgress);
+  void LoadIndexes();
+  // Before a change: which indexes follow it; the others go stale.
+  std::vector<bool> MaintainedIndexes();
+  std::vector<int32_t> ParseFieldList(const std::string& list) const;
+  int32_t InsertPosition(const TIndexHeader& index, const uint8_t* record, int32_t slot,
+                         std::vector<uint8_t>& scratch);
   void EncodeRecord(uint8_t* record) const;
   void DecodeRecord(uint8_t* record) const;
   bool CacheAll() const { return cacheAll_; }
@@ -121,6 +163,12 @@ class TVellDataManager {
   TAbstractFile* bdf_ = nullptr;
   std::vector<int32_t> blobFields_;  // field numbers of the blob fields
   TVellBlobStore blobs_;
+  std::vector<TIndexHeader> indexes_;
+  int32_t currentIndex_ = 0;
+  int32_t idxChangeCount_ = -1;  // LastChangeCount of T.idx as loaded or saved
+  TIndexProgress* progress_ = nullptr;
+  uint64_t lastChangeTick_ = 0;
+  int32_t burst_ = 0;
   TTableHeader header_{};
   std::vector<TFieldDescriptor> descriptors_;
   std::vector<TVellFieldInfo> fields_;
