@@ -1,5 +1,8 @@
 #include "engine/common/text.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace kestro {
 namespace {
 
@@ -133,6 +136,41 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     Utf8Append(out, cp);
   }
   return out;
+}
+
+namespace {
+
+std::vector<char32_t> CodePoints(std::string_view s) {
+  std::vector<char32_t> out;
+  out.reserve(s.size());
+  for (size_t pos = 0; pos < s.size();) {
+    bool valid;
+    out.push_back(Utf8Decode(s, pos, valid));
+  }
+  return out;
+}
+
+}  // namespace
+
+bool LikeMatchUtf8(std::string_view text, std::string_view pattern) {
+  const std::vector<char32_t> t = CodePoints(text), p = CodePoints(pattern);
+  size_t ti = 0, pi = 0, starP = SIZE_MAX, starT = 0;
+  while (ti < t.size()) {
+    if (pi < p.size() && p[pi] == U'%') {
+      starP = pi++;
+      starT = ti;
+    } else if (pi < p.size() && (p[pi] == U'_' || p[pi] == t[ti])) {
+      ++pi;
+      ++ti;
+    } else if (starP != SIZE_MAX) {
+      pi = starP + 1;
+      ti = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == U'%') ++pi;
+  return pi == p.size();
 }
 
 std::string AsciiUpperCase(std::string_view text) {

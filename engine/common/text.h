@@ -26,6 +26,11 @@ void Utf8Append(std::string& out, char32_t cp);
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// SQL LIKE on characters: '%' matches any run (also none), '_' one
+// character, everything else itself. Iterative with one backtrack point,
+// so no pattern takes more than O(text * pattern) steps.
+bool LikeMatchUtf8(std::string_view text, std::string_view pattern);
+
 inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
 inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
 std::string AsciiUpperCase(std::string_view text);

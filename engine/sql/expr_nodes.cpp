@@ -156,44 +156,10 @@ int SummedStringSize(const TVTblExprNode& node, uint8_t type) {
   return type == ftWideString ? 2 * n : n;
 }
 
-// LIKE on code points: '%' any run (also none), '_' one character.
-// Iterative with one backtrack point, so no pattern can take more than
-// O(text * pattern) steps.
-template <typename C>
-bool LikeMatch(const std::vector<C>& t, const std::vector<C>& p) {
-  size_t ti = 0, pi = 0, starP = SIZE_MAX, starT = 0;
-  while (ti < t.size()) {
-    if (pi < p.size() && p[pi] == C('%')) {
-      starP = pi++;
-      starT = ti;
-    } else if (pi < p.size() && (p[pi] == C('_') || p[pi] == t[ti])) {
-      ++pi;
-      ++ti;
-    } else if (starP != SIZE_MAX) {
-      pi = starP + 1;
-      ti = ++starT;
-    } else {
-      return false;
-    }
-  }
-  while (pi < p.size() && p[pi] == C('%')) ++pi;
-  return pi == p.size();
-}
-
-std::vector<char32_t> CodePoints(std::string_view s) {
-  std::vector<char32_t> out;
-  out.reserve(s.size());
-  for (size_t pos = 0; pos < s.size();) {
-    bool valid;
-    out.push_back(Utf8Decode(s, pos, valid));
-  }
-  return out;
-}
-
 bool Like(const TVTblValue& text, const TVTblValue& pattern) {
   const std::string t = text.isNull ? std::string() : text.Text();
   const std::string p = pattern.isNull ? std::string() : pattern.Text();
-  return LikeMatch(CodePoints(t), CodePoints(p));
+  return LikeMatchUtf8(t, p);
 }
 
 bool IsTrimmed(unsigned char c) { return c <= ' '; }

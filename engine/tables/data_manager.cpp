@@ -375,6 +375,28 @@ bool TVellDataManager::IsNull(const uint8_t* record, int32_t field) const {
   return (record[layout_.fieldBytes + 4 + field / 8] >> (field % 8)) & 1;
 }
 
+TVTblValue TVellDataManager::FieldValue(const uint8_t* record, int32_t field) const {
+  if (field == kRecordIdField) return TVTblValue::Int(ftAutoInc, RecordID(record));
+  const TVellFieldInfo& f = fields_.at(size_t(field));
+  if (IsNull(record, field) || IsBlobType(f.type)) return TVTblValue::Null(f.type);
+  const uint8_t* p = record + f.offset;
+  switch (f.type) {
+    case ftString:
+      return TVTblValue::String(std::string_view(reinterpret_cast<const char*>(p),
+                                                 strnlen(reinterpret_cast<const char*>(p), size_t(f.size))));
+    case ftBoolean: {
+      uint16_t b;
+      std::memcpy(&b, p, 2);
+      return TVTblValue::Boolean(b != 0);
+    }
+    case ftDate:
+    case ftTime:
+      return TVTblValue::FromBuffer(f.type, p, 4);
+    default:
+      return TVTblValue::FromBuffer(f.type, p, size_t(f.size));
+  }
+}
+
 void TVellDataManager::SetNull(uint8_t* record, int32_t field, bool null) const {
   uint8_t& b = record[layout_.fieldBytes + 4 + field / 8];
   const uint8_t mask = uint8_t(1u << (field % 8));

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/value.h"
 #include "engine/filestores/file_stores.h"
 #include "engine/tables/blob_store.h"
 #include "engine/tables/index_header.h"
@@ -128,6 +129,9 @@ class TVellDataManager {
   int32_t RecordID(const uint8_t* record) const;
   void SetRecordID(uint8_t* record, int32_t id) const;
   bool IsNull(const uint8_t* record, int32_t field) const;
+  // The value of a stored field as a value record (NULL typed by the
+  // field); the record ID for kRecordIdField. Blob fields read as NULL.
+  TVTblValue FieldValue(const uint8_t* record, int32_t field) const;
   void SetNull(uint8_t* record, int32_t field, bool null) const;
 
   std::recursive_mutex& Lock() { return lock_; }
