@@ -82,13 +82,16 @@ int64_t DirectoryTimeNow() {
 }
 
 int32_t FileTimeToDosLocal(int64_t fileTime) {
+  // Damaged items may hold any number: only 1601..9999 has a DOS time.
+  constexpr int64_t kYear9999 = 2'650'467'743'990'000'000;
+  if (fileTime < 0 || fileTime > kYear9999) return 0;
   const int64_t utc = (fileTime - kUnixEpochInFileTime) / 10'000'000;
   const int64_t local = utc + UtcOffsetSeconds(std::time_t(utc));
   const int64_t days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
   const int64_t secs = local - days * 86400;
   int y, m, d;
   DecodeDate(int32_t(days + 719163), y, m, d);
-  if (y < 1980) return 0;
+  if (y < 1980 || y > 2107) return 0;
   const int32_t date = ((y - 1980) << 9) | (m << 5) | d;
   const int32_t time = int32_t((secs / 3600) << 11 | ((secs / 60) % 60) << 5 | (secs % 60) / 2);
   return date << 16 | time;
