@@ -363,6 +363,7 @@ void TVellDataManager::LoadIndexes() {
   }
   size_t pos = 0;
   auto get = [&](void* p, size_t n) {
+    if (n == 0) return true;
     if (pos + n > in.size()) return false;
     std::memcpy(p, in.data() + pos, n);
     pos += n;
