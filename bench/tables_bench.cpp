@@ -102,6 +102,7 @@ int Run(const std::string& dir, int32_t n) {
   const double peakMiB = double(usage.ru_maxrss) / 1024;
   std::printf("%9d %14.3f %14.3f %12.1f %12.1f %10.2f\n", n, append / n * 1e6, read / n * 1e6,
               double(datSize) / (1 << 20), peakMiB, peakMiB / (double(datSize) / (1 << 20)));
+  std::fflush(stdout);  // the child leaves with _exit
   return 0;
 }
 
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
     if (pid == 0) _exit(Run(dir, n));
     int status = 0;
     waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("%9d failed\n", n);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("%9d failed (%d)\n", n, WEXITSTATUS(status));
   }
   return 0;
 }

@@ -14,6 +14,7 @@
 namespace kestro {
 namespace {
 
+constexpr int64_t kMappedTrimBytes = int64_t(128) << 20;
 constexpr off_t kAccessLockByte = 0x7FFF'FFFF'FFFF'FF00;
 constexpr off_t kWriterLockByte = 0x7FFF'FFFF'FFFF'FF01;
 
@@ -120,6 +121,14 @@ const uint8_t* TVSFSDiskFile::Mapped(int64_t offset, int64_t length) {
     if (m == MAP_FAILED) return nullptr;
     map_ = static_cast<uint8_t*>(m);
     mapLength_ = size;
+    touched_ = 0;
+  }
+  // Pages read through the mapping count as the process's memory: let them
+  // go from time to time (they stay in the page cache).
+  touched_ += length;
+  if (touched_ > kMappedTrimBytes) {
+    ::madvise(map_, size_t(mapLength_), MADV_DONTNEED);
+    touched_ = length;
   }
   return map_ + offset;
 }

@@ -90,6 +90,7 @@ class TVSFSDiskFile : public TVSFSAbstractFile {
   bool locked_ = false;
   uint8_t* map_ = nullptr;
   int64_t mapLength_ = 0;
+  int64_t touched_ = 0;  // bytes handed out since the mapping was last trimmed
   int64_t position_ = 0;
 };
 

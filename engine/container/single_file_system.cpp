@@ -347,7 +347,7 @@ int64_t TVSingleFileSystem::FileWrite(int32_t handle, const void* buffer, int64_
   if (!Grow(item, newSize, h->position / ds)) return 0;
   TDirectoryItem sized = item;
   sized.size = newSize;
-  const std::vector<int32_t> dataPages = maps_->GetMaps(sized).dataPages;
+  const std::vector<int32_t>& dataPages = maps_->GetMaps(sized).dataPages;  // the cache is not touched below
   const bool encrypt = !h->key.empty() || pages_->Encrypted();
   const auto* in = static_cast<const uint8_t*>(buffer);
   std::vector<TPageRecord> recs;

@@ -268,6 +268,7 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
       // Entries missing after a crash are added empty; extra ones dropped.
       while (blobs_.RecordCount() < header_.recordCount) blobs_.AppendRecord();
       while (blobs_.RecordCount() > header_.recordCount) blobs_.DeleteRecord(blobs_.RecordCount() - 1);
+      blobsDirty_ = true;
       if (!readOnly_) {
         ++header_.changeCount;
         FlushBuffers();
@@ -338,8 +339,9 @@ void TVellDataManager::FlushBuffers() {
     if (header_.recordCount == 0) {
       bdf_->SetSize(0);
       blobs_.Reset(blobs_.BlockSize(), int32_t(blobFields_.size()));
+      blobsDirty_ = true;
     }
-    blobs_.Save(*bif_);
+    SaveBlobDirectory(true);
     bdf_->Flush();
     bif_->Flush();
   }
@@ -350,7 +352,17 @@ void TVellDataManager::CheckFlush() {
   WriteOutLog();
   SaveHeaders();
   TruncateRecords();
-  if (HasBlobs()) blobs_.Save(*bif_);
+  SaveBlobDirectory(false);
+}
+
+void TVellDataManager::SaveBlobDirectory(bool force) {
+  constexpr uint64_t kBlobDirectoryMillis = 2000;
+  if (!HasBlobs() || readOnly_ || !blobsDirty_) return;
+  const uint64_t now = TickCount();
+  if (!force && now - blobsSavedTick_ < kBlobDirectoryMillis) return;
+  blobs_.Save(*bif_);
+  blobsDirty_ = false;
+  blobsSavedTick_ = now;
 }
 
 // ---- records -----------------------------------------------------------------------
@@ -469,7 +481,10 @@ int32_t TVellDataManager::AppendRecord(const uint8_t* record) {
   ++header_.recordCount;
   for (size_t i = 0; i < indexes_.size(); ++i)
     if (keep[i]) indexes_[i].order.insert(indexes_[i].order.begin() + positions[i], slot);
-  if (HasBlobs()) blobs_.AppendRecord();
+  if (HasBlobs()) {
+    blobs_.AppendRecord();
+    blobsDirty_ = true;
+  }
   std::vector<uint8_t> copy(record, record + r);
   if (header_.encrypted) EncodeRecord(copy.data());
   log_.QueueRecord(slot, copy.data(), r);
@@ -535,7 +550,10 @@ void TVellDataManager::DeleteRecord(int32_t slot) {
     log_.QueueRecord(slot, moved.data(), r);
   }
   if (cacheAll_) cache_.resize(size_t(last) * r);
-  if (HasBlobs()) blobs_.DeleteRecord(slot);
+  if (HasBlobs()) {
+    blobs_.DeleteRecord(slot);
+    blobsDirty_ = true;
+  }
   log_.DropRecordsFrom(last);
   --header_.recordCount;
   CheckFlush();
@@ -582,6 +600,7 @@ void TVellDataManager::WriteBLOBValue(int32_t field, int32_t slot, const uint8_t
     blobs_.Write(slot, ordinal, std::move(stored), int32_t(size), CheckText(data, size), log_);
   }
   if (record != nullptr) SetNull(record, field, size == 0);
+  blobsDirty_ = true;
   ++header_.changeCount;
   CheckFlush();
 }
@@ -597,7 +616,7 @@ std::vector<uint8_t> TVellDataManager::ReadBLOBValue(int32_t field, int32_t slot
   const int32_t ordinal = BlobOrdinal(field);
   if (!readOnly_) {
     WriteOutLog();
-    blobs_.Save(*bif_);
+    SaveBlobDirectory(true);
   }
   const TBLOBHeader& h = blobs_.Header(slot, ordinal);
   if (h.parts.empty()) return {};

@@ -173,6 +173,11 @@ class TVellDataManager {
   TIndexProgress* progress_ = nullptr;
   uint64_t lastChangeTick_ = 0;
   int32_t burst_ = 0;
+  // The blob directory is saved whole; automatic write-outs save it at most
+  // every kBlobDirectoryMillis, flushes and closes always.
+  bool blobsDirty_ = false;
+  uint64_t blobsSavedTick_ = 0;
+  void SaveBlobDirectory(bool force);
   TTableHeader header_{};
   std::vector<TFieldDescriptor> descriptors_;
   std::vector<TVellFieldInfo> fields_;

@@ -55,13 +55,22 @@ void TvlBufferLogArray::WriteOut(TAbstractFile& records, int64_t headerSize, int
     records.Seek(headerSize + int64_t(first) * recordSize, 0);
     records.WriteBuffer(run.data(), int64_t(run.size()));
   }
-  for (const auto& [offset, bytes] : blobs_) {
-    if (blobs == nullptr) break;
+  // Blob parts in queue order; parts that follow one another on disk go
+  // out as one write.
+  for (size_t i = 0; i < blobs_.size() && blobs != nullptr;) {
+    const int64_t offset = blobs_[i].first;
+    run.assign(blobs_[i].second.begin(), blobs_[i].second.end());
+    size_t j = i + 1;
+    while (j < blobs_.size() && blobs_[j].first == offset + int64_t(run.size())) {
+      run.insert(run.end(), blobs_[j].second.begin(), blobs_[j].second.end());
+      ++j;
+    }
     blobs->Seek(offset, 0);
-    const int64_t put = blobs->Write(bytes.data(), int64_t(bytes.size()));
-    if (put != int64_t(bytes.size()))
+    const int64_t put = blobs->Write(run.data(), int64_t(run.size()));
+    if (put != int64_t(run.size()))
       throw Exception("TvlBufferLogArray.FlushBuffers - error writing data to blob file, xx = " +
-                      std::to_string(put) + ", bc = " + std::to_string(bytes.size()));
+                      std::to_string(put) + ", bc = " + std::to_string(run.size()));
+    i = j;
   }
   records_.clear();
   blobs_.clear();
