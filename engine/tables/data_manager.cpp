@@ -43,7 +43,79 @@ void CheckName(const std::string& name, const char* kind, const char* kindLower)
 }  // namespace
 
 TVellDataManager::TVellDataManager(std::string tableName, TAbstractPlainFileSystem& store)
-    : name_(std::move(tableName)), store_(store) {}
+    : name_(std::move(tableName)), storePtr_(&store) {}
+
+TTableStoreMode TVellDataManager::DetectFileStoreMode() const {
+  if (clients_.empty())
+    throw Exception("TVellDataManager.DetectFileStoreMode - there is no datasets, datasetList.count = 0");
+  bool temporary = false, memory = false, other = false;
+  for (const TVellTableClient* c : clients_) {
+    if (temporary && !c->Temporary())
+      throw Exception("TVellDataManager.DetectFileStoreMode - more then one dataset was opened in temporary mode!");
+    temporary |= c->Temporary();
+    (c->InMemory() ? memory : other) = true;
+  }
+  if (temporary) return tsmTemporary;
+  if (memory && other)
+    throw Exception("TVellDataManager.DetectFileStoreMode - Cannot open table in both InMemory and not InMemory modes.");
+  return memory ? tsmMemory : tsmDatabase;
+}
+
+int TVellDataManager::ConnectDataset(TVellTableClient* client) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (clients_.size() >= 2) {
+    if (client->InMemory() != (storeMode_ == tsmMemory))
+      throw Exception("TVellDataManager.ConnectDataset - Cannot open dataset in both InMemory and other modes.");
+    if (client->Temporary() && storeMode_ != tsmTemporary)
+      throw Exception("TVellDataManager.ConnectDataset - Cannot open dataset in both Temporary and other modes.");
+  }
+  clients_.push_back(client);
+  if (clients_.size() == 1) {
+    storeMode_ = DetectFileStoreMode();
+    if (resolver_) {
+      TAbstractPlainFileSystem* store = resolver_(storeMode_);
+      if (store == nullptr) {
+        clients_.clear();
+        return otCannotOpenFiles;
+      }
+      storePtr_ = store;
+    }
+    int result;
+    try {
+      result = OpenTable(client->TablePassword(), client->ReadOnly());
+    } catch (...) {
+      clients_.clear();
+      throw;
+    }
+    if (result != otOk) {
+      clients_.clear();
+      return result;
+    }
+  } else {
+    if (header_.encrypted && client->TablePassword() != password_) {
+      clients_.pop_back();
+      throw Exception("TVellDataManager.ConnectDataset - Inavlid password for table \"" + name_ + "\"");
+    }
+    if (!client->ReadOnly() && readOnly_ && !storePtr_->ReadOnly()) {
+      // Read-only only by the first dataset's choice: reopen for writing.
+      CloseTable();
+      if (OpenTable(password_, false) != otOk) OpenTable(password_, true);
+    }
+  }
+  if (readOnly_) client->SetReadOnly(true);
+  return otOk;
+}
+
+bool TVellDataManager::DisconnectDataset(TVellTableClient* client) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+  if (clients_.empty()) {
+    CloseTable();
+    return true;
+  }
+  storeMode_ = DetectFileStoreMode();
+  return false;
+}
 
 TVellDataManager::~TVellDataManager() {
   try {
@@ -141,30 +213,30 @@ void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
   header_.fieldCount = int32_t(descriptors_.size());
   ComputeFields(descriptors_);
 
-  TAbstractFile* dat = store_.OpenFile(FileName(".dat"), true, false, false);
+  TAbstractFile* dat = storePtr_->OpenFile(FileName(".dat"), true, false, false);
   dat_ = dat;
   SaveHeaders();
   TruncateRecords();
-  store_.CloseFile(dat);
+  storePtr_->CloseFile(dat);
   dat_ = nullptr;
-  idx_ = store_.OpenFile(FileName(".idx"), true, false, false);
+  idx_ = storePtr_->OpenFile(FileName(".idx"), true, false, false);
   indexes_.clear();
   CreateBuiltInIndexes(autoIndexes);
   for (const auto& ix : indexes)
     if (ix.name[0] != '@') AddIndex(ix.name, ix.fields, ix.caseInsensitiveFields, ix.descendingFields, ix.options, true);
   SaveIndexesToDisk();
-  store_.CloseFile(idx_);
+  storePtr_->CloseFile(idx_);
   idx_ = nullptr;
   indexes_.clear();
   if (!HasBlobs()) {
-    store_.DeleteFile(FileName(".bdf"));
-    store_.DeleteFile(FileName(".bif"));
+    storePtr_->DeleteFile(FileName(".bdf"));
+    storePtr_->DeleteFile(FileName(".bif"));
   } else {
     blobs_.Reset(options.blobBlockSize, int32_t(blobFields_.size()));
-    TAbstractFile* bif = store_.OpenFile(FileName(".bif"), true, false, false);
+    TAbstractFile* bif = storePtr_->OpenFile(FileName(".bif"), true, false, false);
     blobs_.Save(*bif);
-    store_.CloseFile(bif);
-    store_.CloseFile(store_.OpenFile(FileName(".bdf"), true, false, false));
+    storePtr_->CloseFile(bif);
+    storePtr_->CloseFile(storePtr_->OpenFile(FileName(".bdf"), true, false, false));
   }
   password_ = options.password;
 }
@@ -174,9 +246,9 @@ void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
 TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool readOnly) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (open_) return otOk;
-  readOnly_ = readOnly || store_.ReadOnly();
+  readOnly_ = readOnly || storePtr_->ReadOnly();
   try {
-    dat_ = store_.OpenFile(FileName(".dat"), false, readOnly_, false);
+    dat_ = storePtr_->OpenFile(FileName(".dat"), false, readOnly_, false);
   } catch (const Exception&) {
     dat_ = nullptr;
     return otCannotOpenFiles;
@@ -236,14 +308,14 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
     }
     password_ = password;
     try {
-      idx_ = store_.OpenFile(FileName(".idx"), false, readOnly_, false);
+      idx_ = storePtr_->OpenFile(FileName(".idx"), false, readOnly_, false);
     } catch (const Exception&) {
-      idx_ = readOnly_ ? nullptr : store_.OpenFile(FileName(".idx"), true, false, false);
+      idx_ = readOnly_ ? nullptr : storePtr_->OpenFile(FileName(".idx"), true, false, false);
     }
     if (HasBlobs()) {
       try {
-        bif_ = store_.OpenFile(FileName(".bif"), false, readOnly_, false);
-        bdf_ = store_.OpenFile(FileName(".bdf"), false, readOnly_, false);
+        bif_ = storePtr_->OpenFile(FileName(".bif"), false, readOnly_, false);
+        bdf_ = storePtr_->OpenFile(FileName(".bdf"), false, readOnly_, false);
       } catch (const Exception&) {
         CloseFiles();
         return otCannotOpenFiles;
@@ -282,11 +354,11 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
 }
 
 void TVellDataManager::CloseFiles() {
-  if (bdf_ != nullptr) store_.CloseFile(bdf_);
-  if (bif_ != nullptr) store_.CloseFile(bif_);
+  if (bdf_ != nullptr) storePtr_->CloseFile(bdf_);
+  if (bif_ != nullptr) storePtr_->CloseFile(bif_);
   bif_ = bdf_ = nullptr;
-  if (idx_ != nullptr) store_.CloseFile(idx_);
-  if (dat_ != nullptr) store_.CloseFile(dat_);
+  if (idx_ != nullptr) storePtr_->CloseFile(idx_);
+  if (dat_ != nullptr) storePtr_->CloseFile(dat_);
   idx_ = dat_ = nullptr;
   cache_.clear();
   cache_.shrink_to_fit();
@@ -646,7 +718,7 @@ void TVellDataManager::DeleteTable() {
   CloseTable();
   for (const char* ext : {".bdf", ".bif", ".idx", ".dat"}) {
     const std::string file = FileName(ext);
-    if (store_.FileExists(file) && !store_.DeleteFile(file))
+    if (storePtr_->FileExists(file) && !storePtr_->DeleteFile(file))
       throw Exception("Error in TVellDataManager.DeleteTable - " + file + " file cannot be deleted.");
   }
 }
@@ -656,10 +728,10 @@ void TVellDataManager::RenameTable(const std::string& newName) {
   CloseTable();
   for (const char* ext : {".bdf", ".bif", ".idx", ".dat"}) {
     const std::string from = FileName(ext), to = newName + ext;
-    if (!store_.FileExists(from)) continue;
-    if (strcasecmp(from.c_str(), to.c_str()) != 0 && store_.FileExists(to) && !store_.DeleteFile(to))
+    if (!storePtr_->FileExists(from)) continue;
+    if (strcasecmp(from.c_str(), to.c_str()) != 0 && storePtr_->FileExists(to) && !storePtr_->DeleteFile(to))
       throw Exception("Error in TVellDataManager.RenameTable - " + from + " file cannot be overwritten");
-    if (!store_.RenameFile(from, to))
+    if (!storePtr_->RenameFile(from, to))
       throw Exception("Error in TVellDataManager.RenameTable - " + from + " file cannot be renamed.");
   }
   name_ = newName;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,12 +54,39 @@ struct TVellTableOptions {
   std::string password;  // a non-empty password encrypts the table
 };
 
+// A dataset as the table handle sees it.
+class TVellTableClient {
+ public:
+  virtual ~TVellTableClient() = default;
+  virtual bool InMemory() const = 0;
+  virtual bool Temporary() const = 0;
+  virtual std::string TablePassword() const = 0;
+  virtual bool ReadOnly() const = 0;
+  virtual void SetReadOnly(bool readOnly) = 0;
+};
+
+// Store modes of a table: the database's own store, memory, temporary.
+enum TTableStoreMode : int { tsmDatabase = 0, tsmMemory = 3, tsmTemporary = 4 };
+
 // OpenTable results.
 enum TOpenTableResult : int { otOk = 0, otCannotOpenFiles = 255, otError = 252, otWrongPassword = 253 };
 
 class TVellDataManager {
  public:
   TVellDataManager(std::string tableName, TAbstractPlainFileSystem& store);
+  // The store of each store mode comes from `resolver` when datasets connect.
+  void SetStoreResolver(std::function<TAbstractPlainFileSystem*(TTableStoreMode)> resolver) {
+    resolver_ = std::move(resolver);
+  }
+
+  // Datasets sharing the table. The first one opens it (the OpenTable
+  // result); later ones must match its store mode and password.
+  int ConnectDataset(TVellTableClient* client);
+  // True when the last dataset left (the table is closed then).
+  bool DisconnectDataset(TVellTableClient* client);
+  TTableStoreMode DetectFileStoreMode() const;
+  TTableStoreMode StoreMode() const { return storeMode_; }
+  const std::vector<TVellTableClient*>& Clients() const { return clients_; }
   ~TVellDataManager();
   TVellDataManager(const TVellDataManager&) = delete;
   TVellDataManager& operator=(const TVellDataManager&) = delete;
@@ -160,7 +188,10 @@ class TVellDataManager {
   void CloseFiles();
 
   std::string name_;
-  TAbstractPlainFileSystem& store_;
+  TAbstractPlainFileSystem* storePtr_;
+  std::function<TAbstractPlainFileSystem*(TTableStoreMode)> resolver_;
+  std::vector<TVellTableClient*> clients_;
+  TTableStoreMode storeMode_ = tsmDatabase;
   TAbstractFile* dat_ = nullptr;
   TAbstractFile* idx_ = nullptr;
   TAbstractFile* bif_ = nullptr;
