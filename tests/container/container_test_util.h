@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/container/single_file_system.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestro::test {
@@ -40,15 +41,6 @@ inline std::unique_ptr<TVSingleFileSystem> OpenContainer(const std::string& path
   return std::make_unique<TVSingleFileSystem>(
       path, -1, 8, 4096, password, false,
       readOnly ? uint16_t(fmOpenRead | fmShareDenyNone) : uint16_t(fmOpenReadWrite | fmShareDenyWrite));
-}
-
-inline std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<none>";
 }
 
 }  // namespace kestro::test

@@ -8,19 +8,11 @@
 #include "engine/common/vtbl_exception.h"
 #include "engine/dataset/database.h"
 #include "engine/filestores/pfs_manager.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestro::test {
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<none>";
-}
 
 // A dataset stand-in: the handle only needs these.
 struct FakeDataset : TVellDatasetLink {
@@ -186,6 +178,7 @@ TEST_F(Databases, SessionsTheirNamesAndTemporaryDatabases) {
   int owner = 0;
   TVellSession s("Session1", &owner);
   s.SetSessionName("Mine");
+  TVellSessionList::Instance().DefaultSession().SetActive(true);
   EXPECT_EQ(ErrorOf([&] { TVellSessionList::Instance().DefaultSession().SetSessionName("Mine"); }),
             "Session: Cannot perform this operation on an active session - Native error: 01073");
   TVellSession clash("Session2");

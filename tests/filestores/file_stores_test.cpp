@@ -7,19 +7,11 @@
 
 #include "engine/common/exception.h"
 #include "engine/filestores/pfs_manager.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestro::test {
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<none>";
-}
 
 std::string ReadText(TAbstractFile& f) {
   std::string s(size_t(f.Size()), '\0');

@@ -6,6 +6,7 @@
 #include "engine/common/field_types.h"
 #include "engine/filestores/pfs_manager.h"
 #include "engine/tables/data_manager.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestro::test {
@@ -20,15 +21,6 @@ struct Client : TVellTableClient {
   bool ReadOnly() const override { return readOnly; }
   void SetReadOnly(bool v) override { readOnly = v; }
 };
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<none>";
-}
 
 TEST(TableClients, DatasetsShareOneTableInOneMode) {
   TempDir dir;

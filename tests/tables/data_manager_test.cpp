@@ -9,6 +9,7 @@
 #include "engine/common/value.h"
 #include "engine/filestores/pfs_manager.h"
 #include "engine/tables/data_manager.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestro::test {
@@ -19,15 +20,6 @@ T At(const std::vector<uint8_t>& b, size_t off) {
   T v{};
   std::memcpy(&v, b.data() + off, sizeof v);
   return v;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<none>";
 }
 
 class Tables : public ::testing::Test {

@@ -11,19 +11,11 @@
 #include "engine/common/vtbl_exception.h"
 #include "engine/filestores/pfs_manager.h"
 #include "engine/tables/data_manager.h"
+#include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
 namespace kestro::test {
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "<none>";
-}
 
 class Indexes : public ::testing::Test {
  protected:
