@@ -258,7 +258,9 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
     TTableHeader h{};
     dat_->Seek(0, 0);
     dat_->ReadBuffer(&h, sizeof h);
-    if (h.tableVersion > kTableVersion + 0.001 || !(h.tableVersion == h.tableVersion))
+    // Older layouts are not converted (nothing writes them): refused alike.
+    if (h.tableVersion > kTableVersion + 0.001 || h.tableVersion < kTableVersion - 0.001 ||
+        !(h.tableVersion == h.tableVersion))
       throw Exception("Error in TVellDataManager.OpenTable - Invalid db engine version in file " +
                       name_ + ".dat (version = " + TwoDecimals(h.tableVersion) +
                       ", internalCurrentVersion = " + TwoDecimals(kTableVersion) + ") !");
