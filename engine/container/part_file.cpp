@@ -123,10 +123,10 @@ const uint8_t* TVSFSDiskFile::Mapped(int64_t offset, int64_t length) {
     mapLength_ = size;
     touched_ = 0;
   }
-  // Pages read through the mapping count as the process's memory: let them
-  // go from time to time (they stay in the page cache).
+  // Pages read through the mapping count as the process's memory: in large
+  // files let them go from time to time (they stay in the page cache).
   touched_ += length;
-  if (touched_ > kMappedTrimBytes) {
+  if (mapLength_ > kMappedTrimBytes && touched_ > kMappedTrimBytes) {
     ::madvise(map_, size_t(mapLength_), MADV_DONTNEED);
     touched_ = length;
   }
