@@ -209,3 +209,33 @@ TEST_F(Databases, SessionsTheirNamesAndTemporaryDatabases) {
 
 }  // namespace
 }  // namespace kestro::test
+
+namespace kestro::test {
+namespace {
+
+TEST_F(Databases, MemoryCopiesOfStoreFiles) {
+  TVellDatabase db("EDb");
+  db.SetDatabaseName("Res");
+  db.SetDatabaseFileName(dir_.Path("copies.kvb"));
+  db.Open();
+  TVellDatabaseManager* h = db.Handle();
+  TAbstractFile* disk = h->OpenFile("List.dat", true, false);
+  disk->WriteBuffer("on disk", 7);
+  h->GetFileStore()->CloseFile(disk);
+  // Opened in memory: a copy of the file of the database's own store.
+  TAbstractFile* mem = h->OpenFile("List.dat", false, false, smMemory);
+  std::string text(7, '\0');
+  mem->ReadBuffer(text.data(), 7);
+  EXPECT_EQ(text, "on disk");
+  mem->Seek(0, 0);
+  mem->WriteBuffer("changed", 7);
+  h->SaveMemoryCopy("List.dat");
+  TAbstractFile* back = h->OpenFile("List.dat", false, true);
+  std::string saved(7, '\0');
+  back->ReadBuffer(saved.data(), 7);
+  EXPECT_EQ(saved, "changed");
+  h->GetFileStore()->CloseFile(back);
+}
+
+}  // namespace
+}  // namespace kestro::test
