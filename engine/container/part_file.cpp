@@ -84,7 +84,9 @@ bool TVSFSDiskFile::Open(bool create) {
   if (fd < 0) return false;
   // A file that is read-only on disk cannot be opened for writing above;
   // exclusive or writing opens keep other writers out.
-  if (!LockForSharing(fd, create || !readOnly_, exclusive_)) {
+  // Without write access a file can be shared but never held exclusively.
+  const bool writable = create || !readOnly_;
+  if (!LockForSharing(fd, writable, exclusive_ && writable)) {
     locked_ = true;
     ::close(fd);
     return false;

@@ -55,7 +55,8 @@ bool TDiskFile::Open(bool create) {
   const int fd = ::open(name_.c_str(), flags, 0644);
   if (fd < 0) return false;
   // Deny-none or exclusive sharing; an exclusive holder keeps everyone out.
-  if (!LockForSharing(fd, false, exclusive_) || (create && ::ftruncate(fd, 0) != 0)) {
+  const bool writable = create || !readOnly_;  // exclusive needs write access
+  if (!LockForSharing(fd, false, exclusive_ && writable) || (create && ::ftruncate(fd, 0) != 0)) {
     ::close(fd);
     return false;
   }
