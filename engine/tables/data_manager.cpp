@@ -12,6 +12,7 @@
 #include "engine/common/field_types.h"
 #include "engine/common/memory_probe.h"
 #include "engine/common/clock.h"
+#include "engine/common/text.h"
 #include "engine/crypto/checksums.h"
 #include "engine/crypto/cipher.h"
 
@@ -481,6 +482,65 @@ TVTblValue TVellDataManager::FieldValue(const uint8_t* record, int32_t field) co
     default:
       return TVTblValue::FromBuffer(f.type, p, size_t(f.size));
   }
+}
+
+void TVellDataManager::SetFieldValue(uint8_t* record, int32_t field, const TVTblValue& value) const {
+  if (field == kRecordIdField) {
+    TVTblValue v = value;
+    ConvertValue(v, ftInteger);
+    SetRecordID(record, v.isNull ? 0 : int32_t(v.i));
+    return;
+  }
+  const TVellFieldInfo& f = fields_.at(size_t(field));
+  uint8_t* p = record + f.offset;
+  if (IsBlobType(f.type))
+    throw Exception("Error in TVellDataManager.SetFieldValue - blob fields are written as streams.");
+  std::memset(p, 0, size_t(f.size));
+  if (value.isNull) {
+    SetNull(record, field, true);
+    return;
+  }
+  TVTblValue v = value;
+  switch (f.type) {
+    case ftString: {
+      ConvertValue(v, ftString);
+      const std::string_view cut = Utf8Prefix(v.s, size_t(f.size - 1));
+      std::memcpy(p, cut.data(), cut.size());
+      break;
+    }
+    case ftWideString: {
+      ConvertValue(v, ftWideString);
+      const size_t chars = std::min(v.w.size(), size_t(f.size - 2) / 2);
+      for (size_t i = 0; i < chars; ++i) {
+        p[2 * i] = uint8_t(v.w[i] & 0xFF);
+        p[2 * i + 1] = uint8_t(v.w[i] >> 8);
+      }
+      break;
+    }
+    case ftBoolean: {
+      ConvertValue(v, ftBoolean);
+      const uint16_t b = v.i ? 1 : 0;
+      std::memcpy(p, &b, 2);
+      break;
+    }
+    case ftBytes: {
+      ConvertValue(v, ftString);
+      std::memcpy(p, v.s.data(), std::min(v.s.size(), size_t(f.size)));
+      break;
+    }
+    case ftBCD: {
+      ConvertValue(v, ftFloat);
+      std::memcpy(p, &v.f, 8);
+      break;
+    }
+    default: {
+      ConvertValue(v, f.type);
+      const std::string bytes = v.ToBuffer();
+      std::memcpy(p, bytes.data(), std::min(bytes.size(), size_t(f.size)));
+      break;
+    }
+  }
+  SetNull(record, field, false);
 }
 
 void TVellDataManager::SetNull(uint8_t* record, int32_t field, bool null) const {

@@ -160,6 +160,10 @@ class TVellDataManager {
   // The value of a stored field as a value record (NULL typed by the
   // field); the record ID for kRecordIdField. Blob fields read as NULL.
   TVTblValue FieldValue(const uint8_t* record, int32_t field) const;
+  // Stores `value` in a stored field of `record`, converted to the field's
+  // type (raising the conversion codes); NULL sets the null bit. Text is
+  // cut to the field's width without splitting a UTF-8 character.
+  void SetFieldValue(uint8_t* record, int32_t field, const TVTblValue& value) const;
   void SetNull(uint8_t* record, int32_t field, bool null) const;
 
   std::recursive_mutex& Lock() { return lock_; }
