@@ -164,8 +164,18 @@ void TVellDatabase::Open() {
 
 void TVellDatabase::Close() {
   if (!Connected()) return;
-  for (auto it = datasets_.rbegin(); it != datasets_.rend(); ++it)
-    if ((*it)->DatasetActive()) (*it)->CloseDataset();
+  // Closing a dataset unbinds it: walk a copy, newest first.
+  closing_ = true;
+  const std::vector<TVellDatasetLink*> bound = datasets_;
+  try {
+    for (auto it = bound.rbegin(); it != bound.rend(); ++it)
+      if (std::find(datasets_.begin(), datasets_.end(), *it) != datasets_.end() && (*it)->DatasetActive())
+        (*it)->CloseDataset();
+  } catch (...) {
+    closing_ = false;
+    throw;
+  }
+  closing_ = false;
   datasets_.clear();
   if (!borrowed_) DetachHandle();
   handle_ = nullptr;
@@ -215,7 +225,7 @@ void TVellDatabase::BindDataset(TVellDatasetLink* ds) {
 
 void TVellDatabase::UnbindDataset(TVellDatasetLink* ds) {
   Erase(datasets_, ds);
-  if (session_ != nullptr) session_->CloseDatabase(this);
+  if (session_ != nullptr && !closing_) session_->CloseDatabase(this);
 }
 
 // ---- handle -------------------------------------------------------------------------

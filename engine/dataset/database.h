@@ -89,6 +89,7 @@ class TVellDatabase {
   bool temporary_ = false;
   bool borrowed_ = false;
   bool destroying_ = false;
+  bool closing_ = false;
   int32_t refCount_ = 0;
   TVellDatabaseManager* handle_ = nullptr;
   std::vector<TVellDatasetLink*> datasets_;

@@ -644,8 +644,22 @@ void TVellDataManager::UpdateRecord(const uint8_t* record, int32_t slot) {
   for (size_t i = 0; i < indexes_.size(); ++i) {
     if (!keep[i]) continue;
     auto& order = indexes_[i].order;
-    if (old[i] >= 0) order.erase(order.begin() + old[i]);
-    order.insert(order.begin() + InsertPosition(indexes_[i], record, slot, scratch), slot);
+    const int32_t from = old[i];
+    if (from < 0) {
+      order.insert(order.begin() + InsertPosition(indexes_[i], record, slot, scratch), slot);
+      continue;
+    }
+    // Most updates leave the key between its neighbours: nothing moves.
+    // Otherwise the run between the old and the new place shifts by one,
+    // so an update costs the distance moved, not the table's size.
+    const bool afterPrev =
+        from == 0 || CompareKeys(indexes_[i], RecordPtr(order[size_t(from) - 1], scratch), record) <= 0;
+    const bool beforeNext = from + 1 >= int32_t(order.size()) ||
+                            CompareKeys(indexes_[i], record, RecordPtr(order[size_t(from) + 1], scratch)) <= 0;
+    if (afterPrev && beforeNext) continue;
+    order.erase(order.begin() + from);
+    const int32_t to = InsertPosition(indexes_[i], record, slot, scratch);
+    order.insert(order.begin() + to, slot);
   }
   std::vector<uint8_t> copy(record, record + r);
   if (header_.encrypted) EncodeRecord(copy.data());

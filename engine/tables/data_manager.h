@@ -115,6 +115,9 @@ class TVellDataManager {
   // A new record: zeroed, every null bit set, RecordID 0.
   std::vector<uint8_t> NewRecord() const;
   void GetRecord(int32_t slot, uint8_t* out);
+  // Record `slot` without a copy while every record is cached (in `scratch`
+  // otherwise); valid until the next change of the table.
+  const uint8_t* RecordPtr(int32_t slot, std::vector<uint8_t>& scratch);
   // Appends `record` at slot RecordCount; returns that slot.
   int32_t AppendRecord(const uint8_t* record);
   void UpdateRecord(const uint8_t* record, int32_t slot);
@@ -177,7 +180,6 @@ class TVellDataManager {
   void WriteOutLog();
   int32_t BlobOrdinal(int32_t field) const;
   bool HasBlobs() const { return !blobFields_.empty(); }
-  const uint8_t* RecordPtr(int32_t slot, std::vector<uint8_t>& scratch);
   void BuildIndex(TIndexHeader& index);
   void RebuildAll(bool withProgress);
   void LoadIndexes();
