@@ -49,6 +49,7 @@ std::string TField::AsString() const {
   const TVTblValue v = Value();
   if (v.isNull) return {};
   if (v.type == ftString || v.type == ftWideString) return v.Text();
+  if (v.type >= ftBlob && v.type <= ftFmtMemo) return v.s;
   return ValueToText(v);
 }
 

@@ -680,8 +680,9 @@ TGetResult TVellDataset::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool ch
       resolvedId_ = id;
       resolvedChange_ = change;
     }
-    if (State() != dsInsert && State() != dsEdit) DropBlobCache();
   }
+  // The cached blobs belong to the row that was current.
+  if (State() != dsInsert && State() != dsEdit) DropBlobCache();
   for (;;) {
     TGetResult result = grOK;
     switch (mode) {

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 
 #include "engine/common/exception.h"
@@ -93,7 +95,17 @@ std::vector<std::string> TDiskPlainFileSystem::ListTables(const std::string& ext
 // ---- temporary store ----------------------------------------------------------------
 
 TTemporaryPlainFileSystem::TTemporaryPlainFileSystem(std::string directory)
-    : TDiskPlainFileSystem(std::move(directory), fsmTemporary) {}
+    : TDiskPlainFileSystem(std::move(directory), fsmTemporary) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(name_, ec)) {
+    dir_ = name_;
+  } else {
+    static std::atomic<unsigned> serial{0};
+    dir_ = (std::filesystem::temp_directory_path(ec) / ("kestro-" + std::to_string(::getpid()) + "-" +
+                                                        std::to_string(serial++) + "-"))
+               .string();
+  }
+}
 
 TAbstractFile* TTemporaryPlainFileSystem::OpenFile(const std::string& name, bool create,
                                                    bool readOnly, bool) {
@@ -132,7 +144,7 @@ bool TTemporaryPlainFileSystem::FileExists(const std::string& name) const {
 std::vector<std::string> TTemporaryPlainFileSystem::ListTables(const std::string& extension) const {
   std::set<std::string> names;
   for (const auto& f : files_) {
-    const std::string n = f->Name().substr(name_.size());
+    const std::string n = f->Name().substr(dir_.size());
     if (EndsWithNoCase(n, extension)) names.insert(n.substr(0, n.size() - extension.size()));
   }
   return {names.begin(), names.end()};

@@ -76,6 +76,12 @@ class TTemporaryPlainFileSystem : public TDiskPlainFileSystem {
   bool RenameFile(const std::string& oldName, const std::string& newName) override;
   bool FileExists(const std::string& name) const override;
   std::vector<std::string> ListTables(const std::string& extension) const override;
+
+ private:
+  // The key names a database; the files go to its directory when it is one,
+  // else to the system's temporary directory under a prefix of this store.
+  std::string PathOf(const std::string& name) const { return dir_ + name; }
+  std::string dir_;
 };
 
 class TMemoryPlainFileSystem : public TAbstractPlainFileSystem {

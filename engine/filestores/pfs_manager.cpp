@@ -37,8 +37,10 @@ TPFSManager& TPFSManager::Instance() {
 }
 
 TAbstractPlainFileSystem* TPFSManager::Find(const std::string& name, TFileStoreMode mode) const {
+  // Directory stores keep their name with a trailing "/".
+  auto bare = [](std::string_view n) { return n.size() > 1 && n.back() == '/' ? n.substr(0, n.size() - 1) : n; };
   for (const auto& s : stores_)
-    if (s->Mode() == mode && SameTextAscii(s->Name(), name)) return s.get();
+    if (s->Mode() == mode && SameTextAscii(bare(s->Name()), bare(name))) return s.get();
   return nullptr;
 }
 
