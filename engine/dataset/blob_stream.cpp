@@ -7,9 +7,11 @@
 
 namespace kestro {
 
-TVellBlobStream::TVellBlobStream(TVellDataset* dataset, TField* field, TBlobStreamMode mode, std::string* data)
+TVellBlobStream::TVellBlobStream(TVellDataset* dataset, TField* field, TBlobStreamMode mode,
+                                 std::string* data)
     : dataset_(dataset), field_(field), mode_(mode), data_(data) {
-  if (mode != bmRead && dataset->ReadOnly()) throw Exception("Error in TVellBlobStream.Create - Dataset is read only!");
+  if (mode != bmRead && dataset->ReadOnly())
+    throw Exception("Error in TVellBlobStream.Create - Dataset is read only!");
   if (mode == bmWrite) {
     data_->clear();
     modified_ = true;
@@ -33,7 +35,8 @@ int64_t TVellBlobStream::Read(void* buffer, int64_t count) {
 }
 
 int64_t TVellBlobStream::Write(const void* buffer, int64_t count) {
-  if (mode_ == bmRead) throw Exception("Error in TVellBlobStream.Write - blob stream is read only!");
+  if (mode_ == bmRead)
+    throw Exception("Error in TVellBlobStream.Write - blob stream is read only!");
   if (count <= 0) return 0;
   if (position_ + count > Size()) data_->resize(size_t(position_ + count));
   std::memcpy(data_->data() + position_, buffer, size_t(count));
@@ -49,7 +52,8 @@ int64_t TVellBlobStream::Seek(int64_t offset, int origin) {
 }
 
 void TVellBlobStream::Truncate() {
-  if (mode_ == bmRead) throw Exception("Error in TVellBlobStream.Write - blob stream is read only!");
+  if (mode_ == bmRead)
+    throw Exception("Error in TVellBlobStream.Write - blob stream is read only!");
   if (position_ < Size()) data_->resize(size_t(position_));
   modified_ = true;
 }

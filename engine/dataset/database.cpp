@@ -1,11 +1,11 @@
 #include "engine/dataset/database.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
 
 #include "engine/common/exception.h"
 #include "engine/container/single_file_system.h"
@@ -19,7 +19,9 @@ std::vector<TVellDatabaseManager*>& HandleList() {
   return handles;
 }
 
-bool SameText(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+bool SameText(const std::string& a, const std::string& b) {
+  return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
 bool IsMemoryName(const std::string& name) { return SameText(name, "MEMORY"); }
 
 template <typename T>
@@ -81,7 +83,8 @@ void TVellDatabase::SetKeepConnection(bool v) {
 void TVellDatabase::SetSessionName(const std::string& name) {
   if (Connected()) Raise(1080);
   sessionName_ = name;
-  if (TVellSession* s = TVellSessionList::Instance().FindSession(name); s != nullptr && s != session_) {
+  if (TVellSession* s = TVellSessionList::Instance().FindSession(name);
+      s != nullptr && s != session_) {
     if (session_ != nullptr) session_->RemoveDatabase(this);
     session_ = s;
     s->AddDatabase(this);
@@ -100,9 +103,10 @@ void TVellDatabase::ValidateName(const std::string& name) {
   if (!other->temporary_ || other->refCount_ != 0) Raise(1082, {name});
   other->Close();
   session_->RemoveDatabase(other);
-  session_->temporaries_.erase(std::remove_if(session_->temporaries_.begin(), session_->temporaries_.end(),
-                                              [other](const auto& p) { return p.get() == other; }),
-                               session_->temporaries_.end());
+  session_->temporaries_.erase(
+      std::remove_if(session_->temporaries_.begin(), session_->temporaries_.end(),
+                     [other](const auto& p) { return p.get() == other; }),
+      session_->temporaries_.end());
 }
 
 void TVellDatabase::CheckSession() {
@@ -169,7 +173,8 @@ void TVellDatabase::Close() {
   const std::vector<TVellDatasetLink*> bound = datasets_;
   try {
     for (auto it = bound.rbegin(); it != bound.rend(); ++it)
-      if (std::find(datasets_.begin(), datasets_.end(), *it) != datasets_.end() && (*it)->DatasetActive())
+      if (std::find(datasets_.begin(), datasets_.end(), *it) != datasets_.end() &&
+          (*it)->DatasetActive())
         (*it)->CloseDataset();
   } catch (...) {
     closing_ = false;
@@ -233,7 +238,7 @@ void TVellDatabase::UnbindDataset(TVellDatasetLink* ds) {
 const std::vector<TVellDatabaseManager*>& TVellDatabaseManager::Handles() { return HandleList(); }
 
 TVellDatabaseManager* TVellDatabaseManager::FindOrCreate(TVellDatabase* db) {
-  const std::string key = !db->directory_.empty() ? db->directory_
+  const std::string key = !db->directory_.empty()   ? db->directory_
                           : IsMemoryName(db->name_) ? db->name_
                                                     : db->fileName_;
   auto& list = HandleList();
@@ -299,7 +304,9 @@ void TVellDatabaseManager::ConnectDatabase(TVellDatabase* db) {
   if (std::find(databases_.begin(), databases_.end(), db) != databases_.end()) return;
   if (readOnly_ && !db->readOnly_) db->readOnly_ = true;
   if (db->inMemory_ != inMemory_)
-    throw Exception("TVellDatabaseManager.ConnectDatabase - database is already open with other in-memory mode value.");
+    throw Exception(
+        "TVellDatabaseManager.ConnectDatabase - database is already open with other in-memory mode "
+        "value.");
   databases_.push_back(db);
 }
 
@@ -345,7 +352,8 @@ TAbstractPlainFileSystem* TVellDatabaseManager::GetFileStore(int mode) {
 }
 
 void TVellDatabaseManager::CreateDatabase() {
-  if (!datasets_.empty()) throw Exception("TVellDatabaseManager.CreateDatabase - Some datasets are connected.");
+  if (!datasets_.empty())
+    throw Exception("TVellDatabaseManager.CreateDatabase - Some datasets are connected.");
   if (!fileBased_) return;
   const std::filesystem::path full = std::filesystem::absolute(key_).lexically_normal();
   const std::string dir = full.parent_path().string();
@@ -353,10 +361,12 @@ void TVellDatabaseManager::CreateDatabase() {
     throw Exception("TVellDatabaseManager.CreateDatabase - Cannot create database file \"" + key_ +
                     "\" as the directory \"" + dir + "\" does not exist");
   if (!TPFSManager::Instance().CreateDatabase(key_, Password(), fileMode_, inMemory_))
-    throw Exception("TVellDatabaseManager.CreateDatabase - Cannot create database file \"" + key_ + "\"");
+    throw Exception("TVellDatabaseManager.CreateDatabase - Cannot create database file \"" + key_ +
+                    "\"");
 }
 
-TAbstractFile* TVellDatabaseManager::OpenFile(const std::string& name, bool create, bool readOnly, int mode) {
+TAbstractFile* TVellDatabaseManager::OpenFile(const std::string& name, bool create, bool readOnly,
+                                              int mode) {
   TAbstractPlainFileSystem* store = GetFileStore(mode);
   if (store == nullptr) throw Exception("Cannot open file \"" + name + "\"");
   if (mode == smMemory && storeMode_ != smMemory && !create && !store->FileExists(name)) {
@@ -365,7 +375,8 @@ TAbstractFile* TVellDatabaseManager::OpenFile(const std::string& name, bool crea
     TAbstractFile* copy = store->OpenFile(name, true, false, false);
     TAbstractFile* source = own->OpenFile(name, false, true, false);
     std::vector<char> chunk(61440);
-    for (int64_t n; (n = source->Read(chunk.data(), int64_t(chunk.size()))) > 0;) copy->WriteBuffer(chunk.data(), n);
+    for (int64_t n; (n = source->Read(chunk.data(), int64_t(chunk.size()))) > 0;)
+      copy->WriteBuffer(chunk.data(), n);
     own->CloseFile(source);
     copy->Seek(0, 0);
     return copy;
@@ -382,7 +393,8 @@ void TVellDatabaseManager::SaveMemoryCopy(const std::string& name) {
     TAbstractFile* target = own->OpenFile(name, true, false, false);
     source->Seek(0, 0);
     std::vector<char> chunk(61440);
-    for (int64_t n; (n = source->Read(chunk.data(), int64_t(chunk.size()))) > 0;) target->WriteBuffer(chunk.data(), n);
+    for (int64_t n; (n = source->Read(chunk.data(), int64_t(chunk.size()))) > 0;)
+      target->WriteBuffer(chunk.data(), n);
     own->CloseFile(target);
   } catch (const std::exception&) {
     // Saving a memory copy back is best effort.

@@ -14,11 +14,13 @@ TField::TField(std::string name, uint8_t dataType, int32_t size, TFieldKind kind
     : name_(std::move(name)), dataType_(dataType), size_(size), kind_(kind) {}
 
 TVTblValue TField::Value() const {
-  if (dataset_ == nullptr || (!dataset_->hasRecord_ && !dataset_->InCalcState())) return TVTblValue::Null(dataType_);
+  if (dataset_ == nullptr || (!dataset_->hasRecord_ && !dataset_->InCalcState()))
+    return TVTblValue::Null(dataType_);
   TRecordBuffer& buffer = dataset_->ActiveBuffer();
   if (kind_ != fkData) {
     const size_t k = size_t(fieldNo_);
-    return k < buffer.calc.size() && !buffer.calc[k].isNull ? buffer.calc[k] : TVTblValue::Null(dataType_);
+    return k < buffer.calc.size() && !buffer.calc[k].isNull ? buffer.calc[k]
+                                                            : TVTblValue::Null(dataType_);
   }
   TVTblValue v;
   if (!dataset_->GetFieldValue(*this, v)) return TVTblValue::Null(dataType_);
@@ -229,7 +231,8 @@ void TDataSet::SetState(TDataSetState state) {
 
 TField* TDataSet::FindField(std::string_view name) const {
   for (const auto& f : fields_)
-    if (SameTextAscii(f->name_, name) || TVellLocale::Current().CompareText(f->name_, name) == 0) return f.get();
+    if (SameTextAscii(f->name_, name) || TVellLocale::Current().CompareText(f->name_, name) == 0)
+      return f.get();
   return nullptr;
 }
 
@@ -257,8 +260,9 @@ void TDataSet::ClearFields() {
 }
 
 void TDataSet::CreateFields() {
-  const bool ownData = std::any_of(fields_.begin(), fields_.end(),
-                                   [](const auto& f) { return f->persistent_ && f->kind_ == fkData; });
+  const bool ownData = std::any_of(fields_.begin(), fields_.end(), [](const auto& f) {
+    return f->persistent_ && f->kind_ == fkData;
+  });
   if (!ownData) {
     std::vector<std::unique_ptr<TField>> made;
     for (const TFieldDef& def : fieldDefs_) {
@@ -288,8 +292,9 @@ void TDataSet::CreateFields() {
 }
 
 void TDataSet::DestroyDefaultFields() {
-  fields_.erase(std::remove_if(fields_.begin(), fields_.end(), [](const auto& f) { return !f->persistent_; }),
-                fields_.end());
+  fields_.erase(
+      std::remove_if(fields_.begin(), fields_.end(), [](const auto& f) { return !f->persistent_; }),
+      fields_.end());
   for (size_t i = 0; i < fields_.size(); ++i) fields_[i]->index_ = int32_t(i);
 }
 
@@ -645,7 +650,8 @@ bool TDataSet::Locate(const std::string&, const std::vector<TVTblValue>&, uint8_
   DatabaseError("Capability not supported");
 }
 
-std::vector<TVTblValue> TDataSet::Lookup(const std::string&, const std::vector<TVTblValue>&, const std::string&) {
+std::vector<TVTblValue> TDataSet::Lookup(const std::string&, const std::vector<TVTblValue>&,
+                                         const std::string&) {
   DatabaseError("Capability not supported");
 }
 

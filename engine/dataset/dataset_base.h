@@ -46,7 +46,15 @@ class EDatabaseError : public Exception {
 };
 
 enum TDataSetState : uint8_t {
-  dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter, dsNewValue, dsOpening,
+  dsInactive,
+  dsBrowse,
+  dsEdit,
+  dsInsert,
+  dsSetKey,
+  dsCalcFields,
+  dsFilter,
+  dsNewValue,
+  dsOpening,
 };
 enum TGetMode : uint8_t { gmCurrent, gmNext, gmPrior };
 enum TGetResult : uint8_t { grOK, grBOF, grEOF, grError };
@@ -222,11 +230,17 @@ class TDataSet {
 
   int32_t RecordCount() { return Active() ? GetRecordCount() : 0; }
   int32_t RecNo() { return Active() ? GetRecNo() : 0; }
-  void SetRecNo(int32_t n) { CheckActive(); SetRecNoImpl(n); }
+  void SetRecNo(int32_t n) {
+    CheckActive();
+    SetRecNoImpl(n);
+  }
 
   TBookmark GetBookmark() const { return hasRecord_ ? current_.bookmark : 0; }
   void GotoBookmark(TBookmark bookmark);
-  virtual bool BookmarkValid(TBookmark bookmark) { (void)bookmark; return false; }
+  virtual bool BookmarkValid(TBookmark bookmark) {
+    (void)bookmark;
+    return false;
+  }
   virtual int CompareBookmarks(TBookmark a, TBookmark b) { return a == b ? 0 : a < b ? -1 : 1; }
 
   // Fields: the dataset's own (added before opening) or made from the field
@@ -251,15 +265,17 @@ class TDataSet {
 
   // Row-locating extensions (the engine's datasets answer them).
   enum TLocateOption : uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
-  virtual bool Locate(const std::string& keyFields, const std::vector<TVTblValue>& keyValues, uint8_t options);
+  virtual bool Locate(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
+                      uint8_t options);
   // The result field(s) of the first row matching the key, or NULL; one
   // value per result field.
-  virtual std::vector<TVTblValue> Lookup(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
+  virtual std::vector<TVTblValue> Lookup(const std::string& keyFields,
+                                         const std::vector<TVTblValue>& keyValues,
                                          const std::string& resultFields);
 
-  Event BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert, BeforeEdit, AfterEdit,
-      BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete, BeforeScroll, AfterScroll,
-      BeforeRefresh, AfterRefresh, OnNewRecord, OnCalcFields;
+  Event BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert, BeforeEdit,
+      AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete,
+      BeforeScroll, AfterScroll, BeforeRefresh, AfterRefresh, OnNewRecord, OnCalcFields;
   // Asked per row while Filtered is set; false hides the row.
   std::function<bool(TDataSet&)> OnFilterRecord;
 
@@ -331,7 +347,9 @@ class TDataSet {
   friend class TField;
   void BeginInsert(bool append);
   void ForEachLink(const std::function<void(TDataLink&)>& f);
-  void Fire(const Event& e) { if (e) e(*this); }
+  void Fire(const Event& e) {
+    if (e) e(*this);
+  }
   void DestroyDefaultFields();
 
   std::string name_;

@@ -1,8 +1,8 @@
 #include "engine/dataset/session.h"
 
-#include <strings.h>
-
 #include <algorithm>
+
+#include <strings.h>
 
 #include "engine/common/exception.h"
 #include "engine/common/vtbl_exception.h"
@@ -97,8 +97,7 @@ TVellSession::TVellSession(std::string componentName, const void* owner)
   TVellSessionList& list = TVellSessionList::Raw();
   if (owner_ != nullptr)
     for (TVellSession* s : list.Sessions())
-      if (s->owner_ == owner_ && s->autoName_)
-        throw VTblException(1079, {}, {s->componentName_});
+      if (s->owner_ == owner_ && s->autoName_) throw VTblException(1079, {}, {s->componentName_});
   list.Add(this);
 }
 
@@ -164,7 +163,8 @@ void TVellSession::SetAutoSessionName(bool on) {
   if (on) {
     if (Active()) throw VTblException(1073, componentName_);
     for (TVellSession* s : TVellSessionList::Instance().Sessions())
-      if (s != this && owner_ != nullptr && s->owner_ == owner_) throw VTblException(1078, componentName_);
+      if (s != this && owner_ != nullptr && s->owner_ == owner_)
+        throw VTblException(1078, componentName_);
     autoNumber_ = TVellSessionList::Instance().TakeNumber();
     autoName_ = true;
     MakeAutoName();
@@ -191,7 +191,8 @@ void TVellSession::RemoveDatabase(TVellDatabase* db) {
   databases_.erase(std::remove(databases_.begin(), databases_.end(), db), databases_.end());
 }
 
-TVellDatabase* TVellSession::FindDatabase(const std::string& name, const std::string& fileName) const {
+TVellDatabase* TVellSession::FindDatabase(const std::string& name,
+                                          const std::string& fileName) const {
   for (TVellDatabase* db : databases_) {
     if (db->name_.empty() && !db->temporary_) continue;
     if (strcasecmp(db->name_.c_str(), name.c_str()) != 0) continue;
@@ -201,8 +202,8 @@ TVellDatabase* TVellSession::FindDatabase(const std::string& name, const std::st
   return nullptr;
 }
 
-TVellDatabase* TVellSession::OpenDatabase(const std::string& databaseName, const std::string& fileName,
-                                          const void* owner) {
+TVellDatabase* TVellSession::OpenDatabase(const std::string& databaseName,
+                                          const std::string& fileName, const void* owner) {
   Lock();
   struct Unlocker {
     TVellSession* s;
@@ -211,7 +212,8 @@ TVellDatabase* TVellSession::OpenDatabase(const std::string& databaseName, const
   TVellDatabase* db = nullptr;
   if (owner != nullptr)
     for (TVellDatabase* d : databases_)
-      if (d->owner_ == owner && d->handleShared_ && strcasecmp(d->name_.c_str(), databaseName.c_str()) == 0) {
+      if (d->owner_ == owner && d->handleShared_ &&
+          strcasecmp(d->name_.c_str(), databaseName.c_str()) == 0) {
         db = d;
         break;
       }

@@ -34,7 +34,8 @@ TVellDataManager* FindTableHandle(const std::string& table, const TVellDatabaseM
   std::lock_guard<std::recursive_mutex> guard(TableListLock());
   if (database == nullptr) return nullptr;
   for (const Entry& e : Tables())
-    if (SameTextAscii(e.table->TableName(), table) && (e.database == database || e.key == database->HandleKey()))
+    if (SameTextAscii(e.table->TableName(), table) &&
+        (e.database == database || e.key == database->HandleKey()))
       return e.table.get();
   return nullptr;
 }
@@ -56,7 +57,8 @@ void ReleaseTableHandle(TVellDataManager* handle) {
   std::lock_guard<std::recursive_mutex> guard(TableListLock());
   if (handle == nullptr || !handle->Clients().empty()) return;
   auto& list = Tables();
-  list.erase(std::remove_if(list.begin(), list.end(), [handle](const Entry& e) { return e.table.get() == handle; }),
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [handle](const Entry& e) { return e.table.get() == handle; }),
              list.end());
 }
 

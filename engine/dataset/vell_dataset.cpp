@@ -144,14 +144,16 @@ void TVellDataset::SetInMemory(bool inMemory) {
     const bool ro = readOnly_;
     if (!ro) {
       table_->FlushBuffers();
-      for (const char* ext : {".dat", ".idx", ".bif", ".bdf"}) handle_->SaveMemoryCopy(tableName_ + ext);
+      for (const char* ext : {".dat", ".idx", ".bif", ".bdf"})
+        handle_->SaveMemoryCopy(tableName_ + ext);
     }
     TVellDatabaseManager* h = handle_;
     SetUsageBit(ubTableMaintenance, true);
     Finally release{[&] { SetUsageBit(ubTableMaintenance, false); }};
     h = handle_;
     Close();
-    if (TAbstractPlainFileSystem* mem = h->GetFileStore(smMemory); mem != nullptr && mem != h->GetFileStore(0))
+    if (TAbstractPlainFileSystem* mem = h->GetFileStore(smMemory);
+        mem != nullptr && mem != h->GetFileStore(0))
       for (const char* ext : {".dat", ".idx", ".bif", ".bdf"}) mem->DeleteFile(tableName_ + ext);
     inMemory_ = false;
     Open();
@@ -162,7 +164,9 @@ void TVellDataset::SetInMemory(bool inMemory) {
   Open();
 }
 
-bool TVellDataset::Encrypted() const { return tableOpen_ ? table_->Header().encrypted != 0 : encrypted_; }
+bool TVellDataset::Encrypted() const {
+  return tableOpen_ ? table_->Header().encrypted != 0 : encrypted_;
+}
 
 void TVellDataset::SetExclusive(bool v) {
   CheckInactive();
@@ -179,7 +183,8 @@ void TVellDataset::SetBLOBCompression(TCompressionLevel level) {
 }
 
 int32_t TVellDataset::BLOBBlockSize() const {
-  return tableOpen_ && table_->Blobs().BlockSize() > 0 ? table_->Blobs().BlockSize() : blobBlockSize_;
+  return tableOpen_ && table_->Blobs().BlockSize() > 0 ? table_->Blobs().BlockSize()
+                                                       : blobBlockSize_;
 }
 
 void TVellDataset::SetBLOBBlockSize(int32_t size) {
@@ -198,7 +203,8 @@ bool TVellDataset::AutoIndexes() const {
 void TVellDataset::SetAutoIndexes(bool v) { autoIndexes_ = v; }
 
 void TVellDataset::CheckTable(const char* operation) const {
-  if (!tableOpen_) throw Exception(std::string("Error in TVellDataSet.") + operation + " - no table was opened.");
+  if (!tableOpen_)
+    throw Exception(std::string("Error in TVellDataSet.") + operation + " - no table was opened.");
 }
 
 // ---- opening ---------------------------------------------------------------------------------
@@ -254,7 +260,9 @@ void TVellDataset::OpenTable() {
       const std::string quoted = "\"" + tableName_ + "\"";
       if (result == otWrongPassword) throw Exception("TVellDataset.OpenTable - invalid password.");
       if (result == otCannotOpenFiles) {
-        TAbstractPlainFileSystem* store = StoreFor(inMemory_ ? tsmMemory : temporary_ ? tsmTemporary : tsmDatabase);
+        TAbstractPlainFileSystem* store = StoreFor(inMemory_    ? tsmMemory
+                                                   : temporary_ ? tsmTemporary
+                                                                : tsmDatabase);
         if (store == nullptr || !store->FileExists(tableName_ + ".dat"))
           throw Exception("TVellDataset.OpenTable - table " + quoted + " does not exist.");
         throw Exception("TVellDataset.OpenTable - table " + quoted +
@@ -282,9 +290,12 @@ void TVellDataset::InitFieldDefs() {
   for (size_t i = 0; i < fields.size(); ++i) {
     const TVellFieldInfo& f = fields[i];
     int32_t size = 0;
-    if (f.type == ftString) size = f.size - 1;
-    else if (f.type == ftWideString) size = f.size - 2;
-    else if (f.type == ftBytes) size = f.size;
+    if (f.type == ftString)
+      size = f.size - 1;
+    else if (f.type == ftWideString)
+      size = f.size - 2;
+    else if (f.type == ftBytes)
+      size = f.size;
     defs.push_back({f.name, f.type, size, f.required, int32_t(i + 1)});
   }
   if (table_->Header().autoIncMarker == 240)
@@ -295,7 +306,8 @@ void TVellDataset::ResolveIndexProperties(const std::string& where) {
   const auto& indexes = table_->Indexes();
   if (!indexName_.empty()) {
     const int32_t i = table_->FindIndex(indexName_);
-    if (i < 0) throw Exception("TVellDataSet." + where + " - Invalid index name '" + indexName_ + "'");
+    if (i < 0)
+      throw Exception("TVellDataSet." + where + " - Invalid index name '" + indexName_ + "'");
     currentIndex_ = i;
   } else if (!indexFieldNames_.empty()) {
     const std::vector<std::string> wanted = SplitFieldList(indexFieldNames_);
@@ -306,15 +318,18 @@ void TVellDataset::ResolveIndexProperties(const std::string& where) {
       bool match = true;
       for (size_t k = 0; k < wanted.size() && match; ++k) {
         const int32_t f = ix.fields[k];
-        const std::string name = f == kRecordIdField ? table_->AutoIncFieldName() : table_->Fields()[size_t(f)].name;
+        const std::string name =
+            f == kRecordIdField ? table_->AutoIncFieldName() : table_->Fields()[size_t(f)].name;
         match = SameTextAscii(name, wanted[k]) &&
-                !(f != kRecordIdField && IsStringType(table_->Fields()[size_t(f)].type) && ix.caseInsensitive[k]);
+                !(f != kRecordIdField && IsStringType(table_->Fields()[size_t(f)].type) &&
+                  ix.caseInsensitive[k]);
       }
       if (match) found = int32_t(i);
     }
     if (found < 0) {
       if (where == "InternalOpen")
-        throw Exception("TVellDataSet.InternalOpen - Invalid index field names '" + indexFieldNames_ + "'");
+        throw Exception("TVellDataSet.InternalOpen - Invalid index field names '" +
+                        indexFieldNames_ + "'");
       throw Exception("Index for fields \"" + indexFieldNames_ + "\" does not exist.");
     }
     currentIndex_ = found;
@@ -375,13 +390,16 @@ bool TVellDataset::PlainView() const {
 
 void TVellDataset::ResolveCurrentIndex() {
   const auto& indexes = table_->Indexes();
-  if (size_t(currentIndex_) < indexes.size() && indexes[size_t(currentIndex_)].name == currentIndexName_) return;
+  if (size_t(currentIndex_) < indexes.size() &&
+      indexes[size_t(currentIndex_)].name == currentIndexName_)
+    return;
   // Indexes were added or deleted meanwhile: follow ours by name.
   const int32_t i = table_->FindIndex(currentIndexName_);
   currentIndex_ = i < 0 ? 0 : i;
   currentIndexName_ = indexes.empty() ? std::string() : indexes[size_t(currentIndex_)].name;
   for (size_t k = 0; k < indexes.size(); ++k)
-    if (indexes[k].fields.size() == 1 && indexes[k].fields[0] == kRecordIdField) idIndex_ = int32_t(k);
+    if (indexes[k].fields.size() == 1 && indexes[k].fields[0] == kRecordIdField)
+      idIndex_ = int32_t(k);
   viewDirty_ = true;
 }
 
@@ -413,6 +431,32 @@ void TVellDataset::RebuildNow() {
 }
 
 void TVellDataset::Rebuild() {
+  // A temporary index for the distinct fields may move the index list, so
+  // it is made before any order is taken.
+  int32_t distinctIndex = -1;
+  if (!distinctFields_.empty() && !PlainView()) {
+    std::string fields;
+    for (const std::string& f : SplitFieldList(distinctFields_))
+      fields += (fields.empty() ? "" : ";") + f;
+    int32_t& ix = distinctIndex;
+    const std::vector<int32_t> wanted = [&] {
+      std::vector<int32_t> nums;
+      for (const std::string& f : SplitFieldList(distinctFields_))
+        nums.push_back(SameTextAscii(f, table_->AutoIncFieldName())
+                           ? kRecordIdField
+                           : table_->InternalGetFieldNo(f));
+      return nums;
+    }();
+    for (size_t i = 0; i < table_->Indexes().size() && ix < 0; ++i)
+      if (table_->Indexes()[i].fields == wanted) ix = int32_t(i);
+    if (ix < 0) {
+      try {
+        ix = table_->FindIndex(table_->CreateTemporaryIndex(fields, "", ""));
+      } catch (const std::exception&) {
+        throw VTblException(32, Name(), {tableName_, fields});
+      }
+    }
+  }
   plain_ = PlainView();
   posOfSlotValid_ = false;
   const std::vector<int32_t>& order = table_->Ensure(currentIndex_);
@@ -451,25 +495,8 @@ void TVellDataset::Rebuild() {
       }
       keep[size_t(slot)] = 2;
     }
-    if (!distinctFields_.empty()) {
-      std::string fields;
-      for (const std::string& f : SplitFieldList(distinctFields_)) fields += (fields.empty() ? "" : ";") + f;
-      int32_t ix = -1;
-      const std::vector<int32_t> wanted = [&] {
-        std::vector<int32_t> nums;
-        for (const std::string& f : SplitFieldList(distinctFields_))
-          nums.push_back(SameTextAscii(f, table_->AutoIncFieldName()) ? kRecordIdField : table_->InternalGetFieldNo(f));
-        return nums;
-      }();
-      for (size_t i = 0; i < table_->Indexes().size() && ix < 0; ++i)
-        if (table_->Indexes()[i].fields == wanted) ix = int32_t(i);
-      if (ix < 0) {
-        try {
-          ix = table_->FindIndex(table_->CreateTemporaryIndex(fields, "", ""));
-        } catch (const std::exception&) {
-          throw VTblException(32, Name(), {tableName_, fields});
-        }
-      }
+    if (distinctIndex >= 0) {
+      const int32_t ix = distinctIndex;
       const std::vector<int32_t>& dorder = table_->Ensure(ix);
       const TIndexHeader& dindex = table_->Indexes()[size_t(ix)];
       std::vector<uint8_t> prevCopy, scratch2;
@@ -541,7 +568,8 @@ int32_t TVellDataset::SlotOfId(int32_t id, int32_t* indexPosition) {
     else
       hi = mid;
   }
-  if (lo < int32_t(order.size()) && table_->RecordID(table_->RecordPtr(order[size_t(lo)], scratch_)) == id) {
+  if (lo < int32_t(order.size()) &&
+      table_->RecordID(table_->RecordPtr(order[size_t(lo)], scratch_)) == id) {
     if (indexPosition != nullptr) *indexPosition = lo;
     return order[size_t(lo)];
   }
@@ -581,7 +609,8 @@ std::pair<int32_t, int32_t> TVellDataset::RangeBounds(const std::vector<int32_t>
     int32_t lo = 0, hi = int32_t(order.size());
     while (lo < hi) {
       const int32_t mid = lo + (hi - lo) / 2;
-      const int c = table_->CompareKeys(h, table_->RecordPtr(order[size_t(mid)], scratch), key.data());
+      const int c =
+          table_->CompareKeys(h, table_->RecordPtr(order[size_t(mid)], scratch), key.data());
       if (strict ? c <= 0 : c < 0)
         lo = mid + 1;
       else
@@ -601,7 +630,8 @@ std::pair<int32_t, int32_t> TVellDataset::RangeBounds(const std::vector<int32_t>
   return {lo, std::max(lo, hi)};
 }
 
-std::vector<uint8_t> TVellDataset::KeyRecord(const TIndexHeader& index, const std::vector<TVTblValue>& values) const {
+std::vector<uint8_t> TVellDataset::KeyRecord(const TIndexHeader& index,
+                                             const std::vector<TVTblValue>& values) const {
   std::vector<uint8_t> rec = table_->NewRecord();
   for (size_t k = 0; k < values.size() && k < index.fields.size(); ++k) {
     const int32_t f = index.fields[k];
@@ -687,8 +717,10 @@ TGetResult TVellDataset::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool ch
     TGetResult result = grOK;
     switch (mode) {
       case gmNext:
-        if (currentPosition_ < count - 1) ++currentPosition_;
-        else result = grEOF;
+        if (currentPosition_ < count - 1)
+          ++currentPosition_;
+        else
+          result = grEOF;
         break;
       case gmPrior:
         if (currentPosition_ > 0) {
@@ -708,8 +740,10 @@ TGetResult TVellDataset::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool ch
       resolvedId_ = buffer.bookmark;
       resolvedChange_ = table_->Header().changeCount;
       if (!AcceptedByFilterEvent(buffer)) {
-        if (mode == gmCurrent) result = grError;
-        else continue;  // next and prior move on
+        if (mode == gmCurrent)
+          result = grError;
+        else
+          continue;  // next and prior move on
       }
     }
     if (result == grError && check) throw Exception("TVellDataSet.GetRecord - No records");
@@ -809,7 +843,8 @@ bool TVellDataset::GetFieldValue(const TField& field, TVTblValue& value) {
   if (!tableOpen_) return false;
   const int32_t f = StoredFieldOf(field.FieldNo());
   if (f == INT32_MIN)
-    throw Exception("Error in TVellDataSet.GetFieldData - FieldNo=." + std::to_string(field.FieldNo()) + " 0 pointer!");
+    throw Exception("Error in TVellDataSet.GetFieldData - FieldNo=." +
+                    std::to_string(field.FieldNo()) + " 0 pointer!");
   TRecordBuffer& b = ActiveBuffer();
   if (b.data.empty()) return false;
   if (f == kRecordIdField) {
@@ -833,14 +868,16 @@ bool TVellDataset::GetFieldValue(const TField& field, TVTblValue& value) {
 
 void TVellDataset::SetFieldValue(TField& field, const TVTblValue& value) {
   const TDataSetState s = State();
-  if (s != dsEdit && s != dsInsert && s != dsSetKey && s != dsCalcFields && s != dsFilter && s != dsNewValue)
+  if (s != dsEdit && s != dsInsert && s != dsSetKey && s != dsCalcFields && s != dsFilter &&
+      s != dsNewValue)
     throw VTblException(1085, Name());
   if (!tableOpen_) throw Exception("Error in TVellDataSet.SetFieldData - FieldNo > fieldCount.");
   const int32_t f = StoredFieldOf(field.FieldNo());
   if (f == INT32_MIN) {
     if (field.FieldNo() > int32_t(table_->Fields().size()) + 1)
       throw Exception("Error in TVellDataSet.SetFieldData - FieldNo > fieldCount.");
-    throw Exception("Error in TVellDataSet.SetFieldData - FieldNo=." + std::to_string(field.FieldNo()) + " 0 pointer!");
+    throw Exception("Error in TVellDataSet.SetFieldData - FieldNo=." +
+                    std::to_string(field.FieldNo()) + " 0 pointer!");
   }
   if (s == dsSetKey) {
     const TIndexHeader& ix = table_->Indexes()[size_t(currentIndex_)];
@@ -849,7 +886,8 @@ void TVellDataset::SetFieldValue(TField& field, const TVTblValue& value) {
   }
   TRecordBuffer& b = ActiveBuffer();
   if (f == kRecordIdField) {
-    if (s != dsSetKey && !fillingRow_) DatabaseError("Field '" + field.DisplayName() + "' cannot be modified");
+    if (s != dsSetKey && !fillingRow_)
+      DatabaseError("Field '" + field.DisplayName() + "' cannot be modified");
     TVTblValue v = value;
     if (!v.isNull) ConvertValue(v, ftInteger);
     table_->SetRecordID(b.data.data(), v.isNull ? 0 : int32_t(v.i));
@@ -859,13 +897,15 @@ void TVellDataset::SetFieldValue(TField& field, const TVTblValue& value) {
   if (IsBlobType(table_->Fields()[size_t(f)].type)) {
     BlobEntry& entry = blobCache_[size_t(f)];
     entry.data = value.isNull ? std::string() : value.type == ftWideString ? value.Text() : value.s;
-    if (!value.isNull && !IsStringType(value.type) && !IsBlobType(value.type)) entry.data = ValueToText(value);
+    if (!value.isNull && !IsStringType(value.type) && !IsBlobType(value.type))
+      entry.data = ValueToText(value);
     entry.used = entry.modified = true;
     table_->SetNull(b.data.data(), f, entry.data.empty());
     return;
   }
   // An empty text and a zero date store NULL.
-  const bool emptyText = (value.type == ftString && value.s.empty()) || (value.type == ftWideString && value.w.empty());
+  const bool emptyText = (value.type == ftString && value.s.empty()) ||
+                         (value.type == ftWideString && value.w.empty());
   if (value.isNull || emptyText || IsNullDate(value)) {
     table_->SetNull(b.data.data(), f, true);
     return;
@@ -876,7 +916,8 @@ void TVellDataset::SetFieldValue(TField& field, const TVTblValue& value) {
 // ---- editing ---------------------------------------------------------------------------------
 
 void TVellDataset::InternalInitRecord(TRecordBuffer& buffer) {
-  if (!tableOpen_) throw Exception("Error in TVellDataSet.InternalInitRecord - no table was opened.");
+  if (!tableOpen_)
+    throw Exception("Error in TVellDataSet.InternalInitRecord - no table was opened.");
   buffer.data = table_->NewRecord();
   table_->SetRecordID(buffer.data.data(), table_->NextRecordID());
   buffer.bookmark = table_->RecordID(buffer.data.data());
@@ -911,7 +952,8 @@ int32_t TVellDataset::FindSlotOfCurrent() {
   return slot;
 }
 
-void TVellDataset::CheckKeyViolations(const uint8_t* recordIn, bool inserting, const char* operation) {
+void TVellDataset::CheckKeyViolations(const uint8_t* recordIn, bool inserting,
+                                      const char* operation) {
   uint8_t* record = const_cast<uint8_t*>(recordIn);
   const auto& indexes = table_->Indexes();
   std::vector<uint8_t> scratch;
@@ -937,8 +979,8 @@ void TVellDataset::CheckKeyViolations(const uint8_t* recordIn, bool inserting, c
         table_->SetRecordID(record, table_->NextRecordID());
         break;
       }
-      throw EDatabaseError(std::string(operation) + " - key violation.\r\nTable name = \"" + tableName_ +
-                           "\".\r\nUnique index name = \"" + ix.name + "\".");
+      throw EDatabaseError(std::string(operation) + " - key violation.\r\nTable name = \"" +
+                           tableName_ + "\".\r\nUnique index name = \"" + ix.name + "\".");
     }
   }
 }
@@ -947,7 +989,8 @@ void TVellDataset::WriteBlobs(int32_t slot, uint8_t* record) {
   for (size_t f = 0; f < blobCache_.size(); ++f) {
     BlobEntry& e = blobCache_[f];
     if (!e.used || !e.modified) continue;
-    table_->WriteBLOBValue(int32_t(f), slot, reinterpret_cast<const uint8_t*>(e.data.data()), e.data.size(), record);
+    table_->WriteBLOBValue(int32_t(f), slot, reinterpret_cast<const uint8_t*>(e.data.data()),
+                           e.data.size(), record);
   }
   DropBlobCache();
 }
@@ -986,7 +1029,8 @@ void TVellDataset::InternalDelete() {
   if (readOnly_) throw Exception("Error in TVellDataSet.InternalDelete - table is read only.");
   if (!tableOpen_) throw Exception("Error in TVellDataSet.InternalDelete - table is not open.");
   EnsureView();
-  if (VisibleCountRaw() == 0) throw Exception("Error in TVellDataSet.InternalDelete - no records in table.");
+  if (VisibleCountRaw() == 0)
+    throw Exception("Error in TVellDataSet.InternalDelete - no records in table.");
   std::lock_guard<std::recursive_mutex> bracket(table_->Lock());
   const int32_t slot = FindSlotOfCurrent();
   for (size_t f = 0; f < table_->Fields().size(); ++f)
@@ -998,14 +1042,16 @@ void TVellDataset::InternalDelete() {
 // ---- appending by field values ---------------------------------------------------------------
 
 void TVellDataset::BeginAppend() {
-  if (!tableOpen_) throw Exception("Error in TVellDataSet.InternalAddRecord - 0 pointer to Buffer.");
+  if (!tableOpen_)
+    throw Exception("Error in TVellDataSet.InternalAddRecord - 0 pointer to Buffer.");
   pendingAppend_ = std::make_unique<TRecordBuffer>();
   InternalInitRecord(*pendingAppend_);
   DropBlobCache();
 }
 
 void TVellDataset::SetAppendValue(int32_t fieldNo, const TVTblValue& value) {
-  if (!pendingAppend_) throw Exception("Error in TVellDataSet.InternalAddRecord - 0 pointer to Buffer.");
+  if (!pendingAppend_)
+    throw Exception("Error in TVellDataSet.InternalAddRecord - 0 pointer to Buffer.");
   const int32_t f = StoredFieldOf(fieldNo);
   if (f == INT32_MIN) throw Exception("Error in TVellDataSet.SetFieldData - FieldNo > fieldCount.");
   uint8_t* rec = pendingAppend_->data.data();
@@ -1017,14 +1063,16 @@ void TVellDataset::SetAppendValue(int32_t fieldNo, const TVTblValue& value) {
   }
   if (IsBlobType(table_->Fields()[size_t(f)].type)) {
     BlobEntry& entry = blobCache_[size_t(f)];
-    entry.data = value.isNull ? std::string() : value.type == ftWideString ? value.Text()
+    entry.data = value.isNull                                         ? std::string()
+                 : value.type == ftWideString                         ? value.Text()
                  : IsStringType(value.type) || IsBlobType(value.type) ? value.s
-                                                                       : ValueToText(value);
+                                                                      : ValueToText(value);
     entry.used = entry.modified = true;
     table_->SetNull(rec, f, entry.data.empty());
     return;
   }
-  const bool emptyText = (value.type == ftString && value.s.empty()) || (value.type == ftWideString && value.w.empty());
+  const bool emptyText = (value.type == ftString && value.s.empty()) ||
+                         (value.type == ftWideString && value.w.empty());
   if (value.isNull || emptyText || IsNullDate(value))
     table_->SetNull(rec, f, true);
   else
@@ -1032,7 +1080,8 @@ void TVellDataset::SetAppendValue(int32_t fieldNo, const TVTblValue& value) {
 }
 
 void TVellDataset::EndAppend() {
-  if (!pendingAppend_) throw Exception("Error in TVellDataSet.InternalAddRecord - 0 pointer to Buffer.");
+  if (!pendingAppend_)
+    throw Exception("Error in TVellDataSet.InternalAddRecord - 0 pointer to Buffer.");
   if (readOnly_) {
     pendingAppend_.reset();
     throw Exception("Error in TVellDataSet.InternalAddRecord - table is read only.");
@@ -1128,15 +1177,24 @@ bool TVellDataset::FindRecord(TFindMode mode) {
   CheckBrowseMode();
   if (Trim(filter_).empty() || (bdeLikeFilter_ && !filtered_)) {
     switch (mode) {
-      case fmFirst: First(); return !Eof();
-      case fmLast: Last(); return !Bof();
-      case fmNext: Next(); return !Eof();
-      default: Prior(); return !Bof();
+      case fmFirst:
+        First();
+        return !Eof();
+      case fmLast:
+        Last();
+        return !Bof();
+      case fmNext:
+        Next();
+        return !Eof();
+      default:
+        Prior();
+        return !Bof();
     }
   }
   TSearchOptions options = filterOptions_;
   const std::string f = Trim(filter_);
-  if (!options.noPartialCompare && !(f.size() >= 2 && f[f.size() - 2] == '*')) options.noPartialCompare = true;
+  if (!options.noPartialCompare && !(f.size() >= 2 && f[f.size() - 2] == '*'))
+    options.noPartialCompare = true;
   findParser_.Parse(f, *table_, options);
   const TBitsArray bits = findParser_.Evaluate(*table_);
   EnsureView();
@@ -1151,16 +1209,20 @@ bool TVellDataset::FindRecord(TFindMode mode) {
   const int32_t here = HasActiveRecord() ? PositionOfId(CurrentBuffer().bookmark) : -1;
   switch (mode) {
     case fmFirst:
-      for (int32_t p = 0; p < count && target < 0; ++p) if (accept(p)) target = p;
+      for (int32_t p = 0; p < count && target < 0; ++p)
+        if (accept(p)) target = p;
       break;
     case fmLast:
-      for (int32_t p = count - 1; p >= 0 && target < 0; --p) if (accept(p)) target = p;
+      for (int32_t p = count - 1; p >= 0 && target < 0; --p)
+        if (accept(p)) target = p;
       break;
     case fmNext:
-      for (int32_t p = here + 1; p < count && target < 0; ++p) if (accept(p)) target = p;
+      for (int32_t p = here + 1; p < count && target < 0; ++p)
+        if (accept(p)) target = p;
       break;
     default:
-      for (int32_t p = (here < 0 ? count : here) - 1; p >= 0 && target < 0; --p) if (accept(p)) target = p;
+      for (int32_t p = (here < 0 ? count : here) - 1; p >= 0 && target < 0; --p)
+        if (accept(p)) target = p;
       break;
   }
   if (target < 0) return false;
@@ -1176,8 +1238,9 @@ bool TVellDataset::FindRecord(TFindMode mode) {
 
 // ---- locate and lookup -----------------------------------------------------------------------
 
-bool TVellDataset::LocateSlot(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
-                              uint8_t options, int32_t& result) {
+bool TVellDataset::LocateSlot(const std::string& keyFields,
+                              const std::vector<TVTblValue>& keyValues, uint8_t options,
+                              int32_t& result) {
   if (updateDepth_ > 0) throw VTblException(1089, Name());
   EnsureView();
   struct Condition {
@@ -1190,19 +1253,26 @@ bool TVellDataset::LocateSlot(const std::string& keyFields, const std::vector<TV
   const std::vector<std::string> names = SplitFieldList(keyFields);
   std::vector<Condition> conds;
   for (size_t k = 0; k < names.size(); ++k) {
-    const int32_t field =
-        SameTextAscii(names[k], table_->AutoIncFieldName()) ? kRecordIdField : table_->InternalGetFieldNo(names[k]);
-    const uint8_t type = field == kRecordIdField ? uint8_t(ftAutoInc) : table_->Fields()[size_t(field)].type;
+    const int32_t field = SameTextAscii(names[k], table_->AutoIncFieldName())
+                              ? kRecordIdField
+                              : table_->InternalGetFieldNo(names[k]);
+    const uint8_t type =
+        field == kRecordIdField ? uint8_t(ftAutoInc) : table_->Fields()[size_t(field)].type;
     if (k >= keyValues.size()) return false;
     TVTblValue v = keyValues[k];
     if (v.isNull) return false;
     const bool text = IsStringType(type);
-    if (IsBlobType(type)) throw Exception("Error in TVellDataSet.PrepareValueBuffer - unsupported field type!");
+    if (IsBlobType(type))
+      throw Exception("Error in TVellDataSet.PrepareValueBuffer - unsupported field type!");
     if (v.type != type) {
-      if (text) v = TVTblValue::String(v.type == ftString || v.type == ftWideString ? v.Text() : ValueToText(v));
-      else ConvertValue(v, type == ftAutoInc ? uint8_t(ftInteger) : type);
+      if (text)
+        v = TVTblValue::String(v.type == ftString || v.type == ftWideString ? v.Text()
+                                                                            : ValueToText(v));
+      else
+        ConvertValue(v, type == ftAutoInc ? uint8_t(ftInteger) : type);
     }
-    conds.push_back({field, v, text && (options & loCaseInsensitive) != 0, text && (options & loPartialKey) != 0});
+    conds.push_back({field, v, text && (options & loCaseInsensitive) != 0,
+                     text && (options & loPartialKey) != 0});
   }
   const int32_t n = table_->RecordCount();
   std::vector<uint8_t> scratch;
@@ -1300,7 +1370,8 @@ bool TVellDataset::LocateSlot(const std::string& keyFields, const std::vector<TV
   return bestPos >= 0;
 }
 
-bool TVellDataset::Locate(const std::string& keyFields, const std::vector<TVTblValue>& keyValues, uint8_t options) {
+bool TVellDataset::Locate(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
+                          uint8_t options) {
   CheckActive();
   CheckBrowseMode();
   int32_t slot = -1;
@@ -1319,7 +1390,8 @@ bool TVellDataset::Locate(const std::string& keyFields, const std::vector<TVTblV
   return true;
 }
 
-std::vector<TVTblValue> TVellDataset::Lookup(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
+std::vector<TVTblValue> TVellDataset::Lookup(const std::string& keyFields,
+                                             const std::vector<TVTblValue>& keyValues,
                                              const std::string& resultFields) {
   CheckActive();
   int32_t slot = -1;
@@ -1328,8 +1400,9 @@ std::vector<TVTblValue> TVellDataset::Lookup(const std::string& keyFields, const
   table_->GetRecord(slot, rec.data());
   std::vector<TVTblValue> values;
   for (const std::string& name : SplitFieldList(resultFields)) {
-    const int32_t f =
-        SameTextAscii(name, table_->AutoIncFieldName()) ? kRecordIdField : table_->InternalGetFieldNo(name);
+    const int32_t f = SameTextAscii(name, table_->AutoIncFieldName())
+                          ? kRecordIdField
+                          : table_->InternalGetFieldNo(name);
     if (f != kRecordIdField && IsBlobType(table_->Fields()[size_t(f)].type)) {
       const std::vector<uint8_t> blob = table_->ReadBLOBValue(f, slot);
       values.push_back(blob.empty() ? TVTblValue::Null(table_->Fields()[size_t(f)].type)
@@ -1345,8 +1418,9 @@ std::vector<TVTblValue> TVellDataset::Lookup(const std::string& keyFields, const
 
 // ---- ranges ----------------------------------------------------------------------------------
 
-void TVellDataset::SetRange(const std::vector<TVTblValue>& start, const std::vector<TVTblValue>& end,
-                            bool startInclusive, bool endInclusive) {
+void TVellDataset::SetRange(const std::vector<TVTblValue>& start,
+                            const std::vector<TVTblValue>& end, bool startInclusive,
+                            bool endInclusive) {
   CheckActive();
   CheckBrowseMode();
   range_ = {true, start, end, startInclusive, endInclusive};
@@ -1382,9 +1456,12 @@ void TVellDataset::LoadBlob(const TField& field, BlobEntry& entry) {
   entry.data.assign(data.begin(), data.end());
 }
 
-std::unique_ptr<TVellBlobStream> TVellDataset::CreateBlobStream(TField& field, TBlobStreamMode mode) {
-  if (!tableOpen_) throw Exception("Error in TVellDataSet.InternalCreateBLOBStream - table is not opened.");
-  if (mode != bmRead && readOnly_) throw Exception("Error in TVellDataset.CreateBlobStream - Dataset is read only!");
+std::unique_ptr<TVellBlobStream> TVellDataset::CreateBlobStream(TField& field,
+                                                                TBlobStreamMode mode) {
+  if (!tableOpen_)
+    throw Exception("Error in TVellDataSet.InternalCreateBLOBStream - table is not opened.");
+  if (mode != bmRead && readOnly_)
+    throw Exception("Error in TVellDataset.CreateBlobStream - Dataset is read only!");
   const int32_t f = StoredFieldOf(field.FieldNo());
   if (f < 0 || !IsBlobType(table_->Fields()[size_t(f)].type))
     throw Exception("Error in TVellDataSet.InternalCreateBLOBStream - field is not a blob field.");
@@ -1417,7 +1494,8 @@ void TVellDataset::CloseBlob(const TField& field, bool modified) {
 
 // ---- row source ------------------------------------------------------------------------------
 
-int TVellDataset::FindColumns(std::string_view name, std::string_view qualifier, std::vector<int>& positions) const {
+int TVellDataset::FindColumns(std::string_view name, std::string_view qualifier,
+                              std::vector<int>& positions) const {
   if (!qualifier.empty() && !SameTextAscii(qualifier, tableName_)) return 0;
   int found = 0;
   const auto& defs = FieldDefs();
@@ -1429,8 +1507,12 @@ int TVellDataset::FindColumns(std::string_view name, std::string_view qualifier,
   return found;
 }
 
-std::string TVellDataset::ColumnName(int position) const { return FieldDefs().at(size_t(position)).name; }
-uint8_t TVellDataset::ColumnType(int position) const { return FieldDefs().at(size_t(position)).dataType; }
+std::string TVellDataset::ColumnName(int position) const {
+  return FieldDefs().at(size_t(position)).name;
+}
+uint8_t TVellDataset::ColumnType(int position) const {
+  return FieldDefs().at(size_t(position)).dataType;
+}
 
 int TVellDataset::ColumnSize(int position) const {
   const TFieldDef& d = FieldDefs().at(size_t(position));

@@ -97,8 +97,10 @@ class TVellDataset : public TDataSet,
   bool FindPrior() { return FindRecord(fmPrior); }
 
   // ---- locating ----
-  bool Locate(const std::string& keyFields, const std::vector<TVTblValue>& keyValues, uint8_t options) override;
-  std::vector<TVTblValue> Lookup(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
+  bool Locate(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
+              uint8_t options) override;
+  std::vector<TVTblValue> Lookup(const std::string& keyFields,
+                                 const std::vector<TVTblValue>& keyValues,
                                  const std::string& resultFields) override;
   bool BookmarkValid(TBookmark bookmark) override;
   int CompareBookmarks(TBookmark a, TBookmark b) override;
@@ -143,12 +145,14 @@ class TVellDataset : public TDataSet,
   bool DatasetActive() const override { return Active() || State() == dsOpening; }
 
   // ---- TVTblRowSource: the fields of the current (or evaluated) row ----
-  int FindColumns(std::string_view name, std::string_view qualifier, std::vector<int>& positions) const override;
+  int FindColumns(std::string_view name, std::string_view qualifier,
+                  std::vector<int>& positions) const override;
   std::string ColumnName(int position) const override;
   uint8_t ColumnType(int position) const override;
   int ColumnSize(int position) const override;
   void ReadValue(int position, TVTblValue& value) override;
-  bool LastAutoInc(std::string_view table, bool inMemory, std::string_view password, int32_t& value) override;
+  bool LastAutoInc(std::string_view table, bool inMemory, std::string_view password,
+                   int32_t& value) override;
 
  protected:
   friend class TVellBlobStream;
@@ -166,7 +170,9 @@ class TVellDataset : public TDataSet,
   void InternalEdit() override;
   void InternalCancel() override;
   void InternalRefresh() override;
-  void InternalSetToRecord(const TRecordBuffer& buffer) override { InternalGotoBookmark(buffer.bookmark); }
+  void InternalSetToRecord(const TRecordBuffer& buffer) override {
+    InternalGotoBookmark(buffer.bookmark);
+  }
   void InternalGotoBookmark(TBookmark bookmark) override;
   int32_t GetRecordCount() override;
   int32_t GetRecNo() override;
@@ -245,13 +251,14 @@ class TVellDataset : public TDataSet,
   bool ConstraintHolds(const uint8_t* record);
   bool VisibleSlot(int32_t slot, const uint8_t* record);
   std::pair<int32_t, int32_t> RangeBounds(const std::vector<int32_t>& order);
-  std::vector<uint8_t> KeyRecord(const TIndexHeader& index, const std::vector<TVTblValue>& values) const;
+  std::vector<uint8_t> KeyRecord(const TIndexHeader& index,
+                                 const std::vector<TVTblValue>& values) const;
   void CheckKeyViolations(const uint8_t* record, bool inserting, const char* operation);
   void WriteBlobs(int32_t slot, uint8_t* record);
   int32_t FindSlotOfCurrent();
   bool FindRecord(TFindMode mode);
-  bool LocateSlot(const std::string& keyFields, const std::vector<TVTblValue>& keyValues, uint8_t options,
-                  int32_t& slot);
+  bool LocateSlot(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
+                  uint8_t options, int32_t& slot);
   BlobEntry& BlobCacheEntry(const TField& field);
   void LoadBlob(const TField& field, BlobEntry& entry);
   void CloseBlob(const TField& field, bool modified);
@@ -260,9 +267,9 @@ class TVellDataset : public TDataSet,
   bool viewDirty_ = true;
   bool plain_ = true;
   const std::vector<int32_t>* order_ = nullptr;  // plain: the index order
-  int32_t lo_ = 0, hi_ = 0;                       // plain: the window
-  std::vector<int32_t> list_;                     // materialised
-  std::vector<int32_t> posOfSlot_;                // materialised: slot -> position, built on demand
+  int32_t lo_ = 0, hi_ = 0;                      // plain: the window
+  std::vector<int32_t> list_;                    // materialised
+  std::vector<int32_t> posOfSlot_;               // materialised: slot -> position, built on demand
   bool posOfSlotValid_ = false;
   int32_t viewChangeCount_ = -1;
   int32_t currentPosition_ = -1;

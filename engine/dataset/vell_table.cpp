@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+
 #include <unistd.h>
 
 #include "engine/common/clock.h"
@@ -24,7 +25,13 @@ Finally(F) -> Finally<F>;
 
 bool IsNumericType(uint8_t t) {
   switch (t) {
-    case ftSmallInt: case ftInteger: case ftWord: case ftFloat: case ftCurrency: case ftBCD: case ftAutoInc:
+    case ftSmallInt:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+    case ftAutoInc:
     case ftLargeInt:
       return true;
     default:
@@ -99,7 +106,8 @@ void TVellTable::SetIndexName(const std::string& name) {
   if (name.empty()) {
     CancelRange();
   } else {
-    if (table_->Indexes().empty()) throw Exception("Error in TVellDataSet.OpenIndex - empty index header list.");
+    if (table_->Indexes().empty())
+      throw Exception("Error in TVellDataSet.OpenIndex - empty index header list.");
     if (table_->FindIndex(name) < 0)
       throw Exception("Error in TVellDataSet.OpenIndex - index \"" + name + "\" not found!");
   }
@@ -130,7 +138,8 @@ std::vector<TVellIndexDef> TVellTable::IndexDefs() const {
     for (size_t k = 0; k < ix.fields.size(); ++k) {
       const std::string n = nameOf(ix.fields[k]);
       d.fields += (k ? ";" : "") + n;
-      if (ix.caseInsensitive[k]) d.caseInsensitiveFields += (d.caseInsensitiveFields.empty() ? "" : ";") + n;
+      if (ix.caseInsensitive[k])
+        d.caseInsensitiveFields += (d.caseInsensitiveFields.empty() ? "" : ";") + n;
       if (!ix.ascending[k]) d.descendingFields += (d.descendingFields.empty() ? "" : ";") + n;
     }
     defs.push_back(std::move(d));
@@ -173,10 +182,12 @@ bool TVellTable::MasterLinkActive(std::vector<int32_t>* detailFields) {
     TField* mf = master->FindField(names[i]);
     if (mf == nullptr) return false;
     const int32_t f = ix.fields[i];
-    const uint8_t type = f == kRecordIdField ? uint8_t(ftAutoInc) : table_->Fields()[size_t(f)].type;
+    const uint8_t type =
+        f == kRecordIdField ? uint8_t(ftAutoInc) : table_->Fields()[size_t(f)].type;
     if (IsNumericType(type) != IsNumericType(mf->DataType())) return false;
   }
-  if (detailFields != nullptr) detailFields->assign(ix.fields.begin(), ix.fields.begin() + long(names.size()));
+  if (detailFields != nullptr)
+    detailFields->assign(ix.fields.begin(), ix.fields.begin() + long(names.size()));
   return true;
 }
 
@@ -187,9 +198,12 @@ std::string TVellTable::MasterCondition() {
   const std::vector<std::string> names = SplitSemicolons(masterFields_);
   std::string text;
   for (size_t i = 0; i < fields.size(); ++i) {
-    const std::string name = fields[i] == kRecordIdField ? table_->AutoIncFieldName() : table_->Fields()[size_t(fields[i])].name;
+    const std::string name = fields[i] == kRecordIdField ? table_->AutoIncFieldName()
+                                                         : table_->Fields()[size_t(fields[i])].name;
     const TVTblValue v = master->FieldByName(names[i]).Value();
-    const std::string shown = v.isNull ? std::string() : IsStringType(v.type) ? v.Text() : ValueToText(v);
+    const std::string shown = v.isNull               ? std::string()
+                              : IsStringType(v.type) ? v.Text()
+                                                     : ValueToText(v);
     if (v.isNull || shown.empty()) {
       text += i == 0 ? "([" + name + "] IS NULL )" : " and ([" + name + "] IS NULL)";
       continue;
@@ -230,7 +244,9 @@ void TVellTable::DoOnNewRecord() {
 TAbstractPlainFileSystem* TVellTable::BindForMaintenance(int bit) {
   SetUsageBit(bit, true);
   if (handle_ == nullptr) throw Exception("TVellDataset.OpenTable - error.");
-  TAbstractPlainFileSystem* store = StoreFor(inMemory_ ? tsmMemory : temporary_ ? tsmTemporary : tsmDatabase);
+  TAbstractPlainFileSystem* store = StoreFor(inMemory_    ? tsmMemory
+                                             : temporary_ ? tsmTemporary
+                                                          : tsmDatabase);
   if (store == nullptr) throw Exception("TVellDataset.OpenTable - error.");
   return store;
 }
@@ -239,11 +255,15 @@ void TVellTable::CheckNotBusy(const char* operation) {
   TVellDataManager* t = FindTableHandle(tableName_, handle_);
   if (t == nullptr) return;
   for (TVellTableClient* c : t->Clients())
-    if (c != this) throw Exception(std::string("TVellDataSet.") + operation + " - Table is busy, table " + tableName_);
+    if (c != this)
+      throw Exception(std::string("TVellDataSet.") + operation + " - Table is busy, table " +
+                      tableName_);
 }
 
 void TVellTable::InternalCreateTable() {
-  if (Active()) throw Exception("TVellDataSet.InternalCreateTable - Cannot perform this operation on an open DataSet.");
+  if (Active())
+    throw Exception(
+        "TVellDataSet.InternalCreateTable - Cannot perform this operation on an open DataSet.");
   if (blobBlockSize_ < 1)
     throw Exception("TVellDataSet.InternalCreateTable - BLOBBlockSize must be at least 1.");
   if (inMemory_ && databaseName_.empty() && databaseFileName_.empty()) databaseName_ = "MEMORY";
@@ -256,8 +276,12 @@ void TVellTable::InternalCreateTable() {
   for (size_t i = 0; i < FieldCount(); ++i) {
     const TField& f = Fields(i);
     if (f.Kind() != fkData) continue;
-    const bool known = std::any_of(defs.begin(), defs.end(), [&](const TFieldDef& d) { return SameTextAscii(d.name, f.FieldName()); });
-    if (!known) defs.push_back({f.FieldName(), f.DataType(), f.Size(), f.Required(), int32_t(defs.size() + 1)});
+    const bool known = std::any_of(defs.begin(), defs.end(), [&](const TFieldDef& d) {
+      return SameTextAscii(d.name, f.FieldName());
+    });
+    if (!known)
+      defs.push_back(
+          {f.FieldName(), f.DataType(), f.Size(), f.Required(), int32_t(defs.size() + 1)});
   }
   std::vector<TVellFieldDef> fields;
   for (const TFieldDef& d : defs) fields.push_back({d.name, d.dataType, d.size, d.required});
@@ -271,7 +295,9 @@ void TVellTable::InternalCreateTable() {
 }
 
 void TVellTable::InternalDeleteTable() {
-  if (Active()) throw Exception("TVellDataSet.InternalDeleteTable - Cannot perform this operation on an open DataSet.");
+  if (Active())
+    throw Exception(
+        "TVellDataSet.InternalDeleteTable - Cannot perform this operation on an open DataSet.");
   std::lock_guard<std::recursive_mutex> lock(EngineLock());
   TAbstractPlainFileSystem* store = BindForMaintenance(ubTableDeletion);
   Finally release{[&] { SetUsageBit(ubTableDeletion, false); }};
@@ -281,7 +307,9 @@ void TVellTable::InternalDeleteTable() {
 }
 
 void TVellTable::InternalRenameTable(const std::string& newName) {
-  if (Active()) throw Exception("TVellDataSet.InternalRenameTable - Cannot perform this operation on an open DataSet.");
+  if (Active())
+    throw Exception(
+        "TVellDataSet.InternalRenameTable - Cannot perform this operation on an open DataSet.");
   std::lock_guard<std::recursive_mutex> lock(EngineLock());
   TAbstractPlainFileSystem* store = BindForMaintenance(ubTableMaintenance);
   Finally release{[&] { SetUsageBit(ubTableMaintenance, false); }};
@@ -297,12 +325,16 @@ void TVellTable::InternalSaveTable() {
     throw Exception("TVellDataset.InternalSaveTable - table is not in in-memory mode.");
   table_->FlushBuffers();
   for (const char* ext : {".dat", ".idx", ".bif", ".bdf"})
-    if (TAbstractPlainFileSystem* mem = StoreFor(tsmMemory); mem != nullptr && mem->FileExists(tableName_ + ext))
+    if (TAbstractPlainFileSystem* mem = StoreFor(tsmMemory);
+        mem != nullptr && mem->FileExists(tableName_ + ext))
       handle_->SaveMemoryCopy(tableName_ + ext);
 }
 
-bool TVellTable::InternalImportTable(TDataSet& source, const std::vector<TVellIndexDef>& indexes, std::string& log) {
-  if (Active()) throw Exception("TVellDataSet.InternalImportTable - Cannot perform this operation on an open DataSet.");
+bool TVellTable::InternalImportTable(TDataSet& source, const std::vector<TVellIndexDef>& indexes,
+                                     std::string& log) {
+  if (Active())
+    throw Exception(
+        "TVellDataSet.InternalImportTable - Cannot perform this operation on an open DataSet.");
   std::vector<TFieldDef> defs;
   for (const TFieldDef& d : source.FieldDefs()) {
     if (FieldStorageSize(d.dataType, d.size) < 0 && d.dataType != ftAutoInc) {
@@ -322,7 +354,8 @@ bool TVellTable::InternalImportTable(TDataSet& source, const std::vector<TVellIn
   for (const TVellIndexDef& ix : indexes) {
     bool ok = true;
     for (const std::string& f : SplitSemicolons(ix.fields))
-      ok = ok && std::any_of(defs.begin(), defs.end(), [&](const TFieldDef& d) { return SameTextAscii(d.name, f); });
+      ok = ok && std::any_of(defs.begin(), defs.end(),
+                             [&](const TFieldDef& d) { return SameTextAscii(d.name, f); });
     if (ok)
       indexDefs_.push_back(ix);
     else
@@ -361,18 +394,21 @@ bool TVellTable::InternalImportTable(TDataSet& source, const std::vector<TVellIn
   return ok;
 }
 
-void TVellTable::InternalRestructureTable(const std::vector<TFieldDef>& newFields,
-                                          const std::vector<TVellIndexDef>& indexes,
-                                          const std::vector<std::pair<std::string, std::string>>& renames) {
+void TVellTable::InternalRestructureTable(
+    const std::vector<TFieldDef>& newFields, const std::vector<TVellIndexDef>& indexes,
+    const std::vector<std::pair<std::string, std::string>>& renames) {
   if (Active())
-    throw Exception("TVellDataSet.InternalRestructureTable - Cannot perform this operation on an open DataSet.");
+    throw Exception(
+        "TVellDataSet.InternalRestructureTable - Cannot perform this operation on an open "
+        "DataSet.");
   std::lock_guard<std::recursive_mutex> lock(EngineLock());
   TAbstractPlainFileSystem* store = BindForMaintenance(ubTableMaintenance);
   Finally release{[&] { SetUsageBit(ubTableMaintenance, false); }};
   CheckNotBusy("InternalRestructureTable");
   const std::string backup = tableName_ + "_backup";
   TVellDataManager old(tableName_, *store);
-  if (old.OpenTable(password_, true) != otOk) throw Exception("TVellDataset.OpenTable - table \"" + tableName_ + "\" does not exist.");
+  if (old.OpenTable(password_, true) != otOk)
+    throw Exception("TVellDataset.OpenTable - table \"" + tableName_ + "\" does not exist.");
   TVellTableOptions options;
   options.compression = TCompressionLevel(old.Header().blobCompression);
   options.blobBlockSize = old.Blobs().BlockSize() > 0 ? old.Blobs().BlockSize() : 512;
@@ -394,7 +430,8 @@ void TVellTable::InternalRestructureTable(const std::vector<TFieldDef>& newField
         if (SameTextAscii(n, want)) want = o;
       for (size_t k = 0; k < old.Fields().size(); ++k)
         if (SameTextAscii(old.Fields()[k].name, want)) from[i] = int32_t(k);
-      if (from[i] == INT32_MIN && SameTextAscii(want, old.AutoIncFieldName())) from[i] = kRecordIdField;
+      if (from[i] == INT32_MIN && SameTextAscii(want, old.AutoIncFieldName()))
+        from[i] = kRecordIdField;
     }
     std::vector<uint8_t> rec(size_t(old.Layout().recordSize));
     for (int32_t slot = 0; slot < old.RecordCount(); ++slot) {
@@ -411,7 +448,11 @@ void TVellTable::InternalRestructureTable(const std::vector<TFieldDef>& newField
           if (IsBlobType(toType))
             blobs.emplace_back(int32_t(i), std::move(data));
           else if (!data.empty())
-            try { fresh.SetFieldValue(out.data(), int32_t(i), TVTblValue::String(std::string(data.begin(), data.end()))); } catch (const std::exception&) {}
+            try {
+              fresh.SetFieldValue(out.data(), int32_t(i),
+                                  TVTblValue::String(std::string(data.begin(), data.end())));
+            } catch (const std::exception&) {
+            }
           continue;
         }
         const TVTblValue v = old.FieldValue(rec.data(), f);
@@ -448,8 +489,8 @@ void TVellTable::InternalRestructureTable(const std::vector<TFieldDef>& newField
 }
 
 void TVellTable::InternalAddIndex(const std::string& name, const std::string& fields,
-                                  const std::string& descendingFields, const std::string& caseInsensitiveFields,
-                                  uint8_t options) {
+                                  const std::string& descendingFields,
+                                  const std::string& caseInsensitiveFields, uint8_t options) {
   const bool wasOpen = Active();
   if (!wasOpen) Open();
   Finally restore{[&] {
@@ -473,7 +514,8 @@ void TVellTable::InternalDeleteIndex(const std::string& name) {
   ResyncCentred();
 }
 
-std::string TVellTable::CreateTemporaryIndex(const std::string& fields, const std::string& descendingFields) {
+std::string TVellTable::CreateTemporaryIndex(const std::string& fields,
+                                             const std::string& descendingFields) {
   CheckTable("CreateTemporaryIndex");
   return table_->CreateTemporaryIndex(fields, descendingFields, "");
 }
@@ -485,7 +527,8 @@ bool TVellTable::Exists() {
   std::string file = databaseFileName_;
   if (file.empty() && !databaseName_.empty())
     if (TVellSession* s = TVellSessionList::Instance().FindSession(sessionName_))
-      if (TVellDatabase* db = s->FindDatabase(databaseName_, ""); db != nullptr && db->Directory().empty())
+      if (TVellDatabase* db = s->FindDatabase(databaseName_, "");
+          db != nullptr && db->Directory().empty())
         file = db->DatabaseFileName();
   if (!file.empty() && !inMemory_ && ::access(file.c_str(), F_OK) != 0) return false;
   if (file.empty() && databaseName_.empty() && !inMemory_) return false;
@@ -517,7 +560,8 @@ void TVellDataset::MakeTemporaryTable(const std::vector<TVellFieldDef>& fields) 
 
 // ---- LASTAUTOINC -----------------------------------------------------------------------------
 
-bool TVellDataset::LastAutoInc(std::string_view table, bool inMemory, std::string_view password, int32_t& value) {
+bool TVellDataset::LastAutoInc(std::string_view table, bool inMemory, std::string_view password,
+                               int32_t& value) {
   TVellTable t;
   t.SetSessionName(sessionName_);
   if (!databaseFileName_.empty())

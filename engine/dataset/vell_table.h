@@ -67,17 +67,21 @@ class TVellTable : public TVellDataset {
   // Creates the table from `source`'s fields and `indexes` and copies its
   // rows; what was skipped or failed goes to `log`. False when the table
   // could not be created or filled.
-  bool InternalImportTable(TDataSet& source, const std::vector<TVellIndexDef>& indexes, std::string& log);
+  bool InternalImportTable(TDataSet& source, const std::vector<TVellIndexDef>& indexes,
+                           std::string& log);
   // Rebuilds the table with new fields and indexes, carrying the rows over
   // by field name (`renames` maps old names to new ones); values that do
   // not convert become NULL. The old table is kept as "<name>_backup"
   // until the new one is filled.
-  void InternalRestructureTable(const std::vector<TFieldDef>& fields, const std::vector<TVellIndexDef>& indexes,
-                                const std::vector<std::pair<std::string, std::string>>& renames = {});
-  void InternalAddIndex(const std::string& name, const std::string& fields, const std::string& descendingFields,
+  void InternalRestructureTable(
+      const std::vector<TFieldDef>& fields, const std::vector<TVellIndexDef>& indexes,
+      const std::vector<std::pair<std::string, std::string>>& renames = {});
+  void InternalAddIndex(const std::string& name, const std::string& fields,
+                        const std::string& descendingFields,
                         const std::string& caseInsensitiveFields, uint8_t options);
   void InternalDeleteIndex(const std::string& name);
-  std::string CreateTemporaryIndex(const std::string& fields, const std::string& descendingFields = {});
+  std::string CreateTemporaryIndex(const std::string& fields,
+                                   const std::string& descendingFields = {});
 
   // For the master link.
   void MasterChanged();

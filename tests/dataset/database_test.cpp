@@ -1,13 +1,15 @@
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "engine/dataset/database.h"
 
 #include <filesystem>
 #include <functional>
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include "engine/common/exception.h"
 #include "engine/common/vtbl_exception.h"
-#include "engine/dataset/database.h"
 #include "engine/filestores/pfs_manager.h"
+
 #include "tests/support/error_of.h"
 #include "tests/support/temp_dir.h"
 
@@ -42,7 +44,8 @@ TEST_F(Databases, TheDefaultSessionComesFirst) {
   EXPECT_EQ(list.FindSession(""), &list.DefaultSession());
   EXPECT_EQ(list.FindSession("default"), &list.DefaultSession());
   EXPECT_EQ(list.FindSession("nope"), nullptr);
-  EXPECT_EQ(ErrorOf([&] { list.GetSession("nope"); }), "Invalid session name 'nope' - Native error: 01072");
+  EXPECT_EQ(ErrorOf([&] { list.GetSession("nope"); }),
+            "Invalid session name 'nope' - Native error: 01072");
 }
 
 TEST_F(Databases, ConnectingToAMissingFileCreatesIt) {
@@ -143,15 +146,17 @@ TEST_F(Databases, CodesAndMessages) {
   mem.SetDatabaseFileName(dir_.Path("c.kvb"));
   mem.SetInMemory(true);
   EXPECT_EQ(ErrorOf([&] { mem.Open(); }),
-            "TVellDatabaseManager.ConnectDatabase - database is already open with other in-memory mode value.");
+            "TVellDatabaseManager.ConnectDatabase - database is already open with other in-memory "
+            "mode value.");
   EXPECT_FALSE(mem.Connected());
 
   TVellDatabase missing("EDbMissing");
   missing.SetDatabaseName("M");
   missing.SetDatabaseFileName(dir_.Path("no/such/dir/x.kvb"));
   EXPECT_EQ(ErrorOf([&] { missing.Open(); }),
-            "TVellDatabaseManager.CreateDatabase - Cannot create database file \"" + dir_.Path("no/such/dir/x.kvb") +
-                "\" as the directory \"" + dir_.Path("no/such/dir") + "\" does not exist");
+            "TVellDatabaseManager.CreateDatabase - Cannot create database file \"" +
+                dir_.Path("no/such/dir/x.kvb") + "\" as the directory \"" +
+                dir_.Path("no/such/dir") + "\" does not exist");
   EXPECT_FALSE(missing.Connected());
   TVellDatabase folder("EDbDir");
   folder.SetDatabaseName(dir_.Path("absent"));
@@ -159,7 +164,8 @@ TEST_F(Databases, CodesAndMessages) {
             "TVellDatabase.Open - Directory \"" + dir_.Path("absent") + "\" doesn't exist.");
   TVellDatabase blank("EDbBlank");
   EXPECT_EQ(ErrorOf([&] { blank.CreateDatabase(""); }), "DatabaseFileName property is blank.");
-  EXPECT_EQ(ErrorOf([&] { db.CreateDatabase(dir_.Path("d.kvb")); }), "CreateDatabase error. Database is connected.");
+  EXPECT_EQ(ErrorOf([&] { db.CreateDatabase(dir_.Path("d.kvb")); }),
+            "CreateDatabase error. Database is connected.");
 
   // A wrong password on an encrypted file.
   ASSERT_TRUE(TPFSManager::Instance().CreateDatabase(dir_.Path("enc.kvb"), "pw", dfmNormal, false));
@@ -167,7 +173,8 @@ TEST_F(Databases, CodesAndMessages) {
   enc.SetDatabaseName("Enc");
   enc.SetDatabaseFileName(dir_.Path("enc.kvb"));
   enc.SetPassword("wrong");
-  EXPECT_EQ(ErrorOf([&] { enc.Open(); }), "TVellDatabase.Open - Invalid password or corrupted database file.");
+  EXPECT_EQ(ErrorOf([&] { enc.Open(); }),
+            "TVellDatabase.Open - Invalid password or corrupted database file.");
   EXPECT_FALSE(enc.Connected());
   enc.SetPassword("pw");
   enc.Open();
@@ -184,14 +191,17 @@ TEST_F(Databases, SessionsTheirNamesAndTemporaryDatabases) {
   TVellSession clash("Session2");
   EXPECT_EQ(ErrorOf([&] { clash.SetSessionName("mine"); }),
             "Session2: Duplicate session name 'mine' - Native error: 01075");
-  EXPECT_EQ(ErrorOf([&] { clash.SetActive(true); }), "Session2: Session name missing - Native error: 01076");
+  EXPECT_EQ(ErrorOf([&] { clash.SetActive(true); }),
+            "Session2: Session name missing - Native error: 01076");
   s.SetSessionName("");
   s.SetAutoSessionName(true);
   EXPECT_EQ(s.SessionName(), "Session1_1");
-  EXPECT_EQ(ErrorOf([&] { s.SetSessionName("x"); }),
-            "Session1: Cannot modify SessionName while AutoSessionName is enabled - Native error: 01074");
+  EXPECT_EQ(
+      ErrorOf([&] { s.SetSessionName("x"); }),
+      "Session1: Cannot modify SessionName while AutoSessionName is enabled - Native error: 01074");
   EXPECT_EQ(ErrorOf([&] { TVellSession beside("Session3", &owner); }),
-            "Cannot add a session to the form or data-module while session 'Session1' has AutoSessionName "
+            "Cannot add a session to the form or data-module while session 'Session1' has "
+            "AutoSessionName "
             "enabled - Native error: 01079");
   s.SetAutoSessionName(false);
 

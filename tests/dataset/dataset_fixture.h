@@ -1,16 +1,17 @@
 // A database file in a temporary directory and helpers to make tables.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/common/field_types.h"
 #include "engine/dataset/database.h"
 #include "engine/dataset/vell_table.h"
 #include "engine/filestores/pfs_manager.h"
+
 #include "tests/support/temp_dir.h"
 
 namespace kestro::test {
@@ -21,7 +22,8 @@ class DatasetTest : public ::testing::Test {
   void TearDown() override {
     tables_.clear();
     // Temporary database objects stay connected; let go of the file.
-    for (TVellDatabase* db : std::vector<TVellDatabase*>(TVellSessionList::Instance().DefaultSession().Databases()))
+    for (TVellDatabase* db :
+         std::vector<TVellDatabase*>(TVellSessionList::Instance().DefaultSession().Databases()))
       db->Close();
     TPFSManager::Instance().Clear();
   }
