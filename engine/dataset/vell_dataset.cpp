@@ -210,6 +210,7 @@ void TVellDataset::CheckTable(const char* operation) const {
 // ---- opening ---------------------------------------------------------------------------------
 
 void TVellDataset::InternalOpen() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   ++updateDepth_;
   Finally depth{[&] { --updateDepth_; }};
   OpenTable();
@@ -348,6 +349,7 @@ void TVellDataset::ResolveIndexProperties(const std::string& where) {
 }
 
 void TVellDataset::InternalClose() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   DropBlobCache();
   pendingAppend_.reset();
   CloseTable();
@@ -691,6 +693,7 @@ bool TVellDataset::AcceptedByFilterEvent(TRecordBuffer& buffer) {
 }
 
 TGetResult TVellDataset::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool check) {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   if (!tableOpen_) throw Exception("Error in TVellDataSet.GetRecord - no table was opened.");
   EnsureView();
   const int32_t count = VisibleCountRaw();
@@ -757,11 +760,13 @@ void TVellDataset::InternalLast() {
 }
 
 int32_t TVellDataset::GetRecordCount() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   if (!tableOpen_) throw Exception("Error in TVellDataSet.GetRecordCount - no table was opened.");
   return VisibleCount();
 }
 
 int32_t TVellDataset::GetRecNo() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   if (!tableOpen_) throw Exception("Error in TVellDataSet.GetRecNo - no table was opened.");
   const int32_t count = VisibleCount();
   if (count == 0) return 0;
@@ -773,6 +778,7 @@ int32_t TVellDataset::GetRecNo() {
 }
 
 void TVellDataset::SetRecNoImpl(int32_t n) {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   if (!tableOpen_) throw Exception("Error in TVellDataSet.SetRecNo - no table was opened.");
   CheckBrowseMode();
   const int32_t count = VisibleCount();
@@ -996,6 +1002,7 @@ void TVellDataset::WriteBlobs(int32_t slot, uint8_t* record) {
 }
 
 void TVellDataset::InternalPost() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   const bool fromAppend = pendingAppend_ != nullptr;
   if (!fromAppend) CheckRequiredFields();
   if (readOnly_) throw Exception("Error in TVellDataSet.InternalPost - table is read only.");
@@ -1026,6 +1033,7 @@ void TVellDataset::InternalPost() {
 }
 
 void TVellDataset::InternalDelete() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   if (readOnly_) throw Exception("Error in TVellDataSet.InternalDelete - table is read only.");
   if (!tableOpen_) throw Exception("Error in TVellDataSet.InternalDelete - table is not open.");
   EnsureView();
@@ -1080,6 +1088,7 @@ void TVellDataset::SetAppendValue(int32_t fieldNo, const TVTblValue& value) {
 }
 
 void TVellDataset::EndAppend() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   if (!pendingAppend_)
     throw Exception("Error in TVellDataSet.InternalAddRecord - 0 pointer to Buffer.");
   if (readOnly_) {
@@ -1173,6 +1182,7 @@ void TVellDataset::SetFiltered(bool on) {
 }
 
 bool TVellDataset::FindRecord(TFindMode mode) {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   CheckActive();
   CheckBrowseMode();
   if (Trim(filter_).empty() || (bdeLikeFilter_ && !filtered_)) {
@@ -1372,6 +1382,7 @@ bool TVellDataset::LocateSlot(const std::string& keyFields,
 
 bool TVellDataset::Locate(const std::string& keyFields, const std::vector<TVTblValue>& keyValues,
                           uint8_t options) {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   CheckActive();
   CheckBrowseMode();
   int32_t slot = -1;
@@ -1393,6 +1404,7 @@ bool TVellDataset::Locate(const std::string& keyFields, const std::vector<TVTblV
 std::vector<TVTblValue> TVellDataset::Lookup(const std::string& keyFields,
                                              const std::vector<TVTblValue>& keyValues,
                                              const std::string& resultFields) {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   CheckActive();
   int32_t slot = -1;
   if (!LocateSlot(keyFields, keyValues, 0, slot)) return {TVTblValue()};
@@ -1458,6 +1470,7 @@ void TVellDataset::LoadBlob(const TField& field, BlobEntry& entry) {
 
 std::unique_ptr<TVellBlobStream> TVellDataset::CreateBlobStream(TField& field,
                                                                 TBlobStreamMode mode) {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
   if (!tableOpen_)
     throw Exception("Error in TVellDataSet.InternalCreateBLOBStream - table is not opened.");
   if (mode != bmRead && readOnly_)
