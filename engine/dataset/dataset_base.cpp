@@ -337,6 +337,7 @@ void TDataSet::Open() {
   try {
     InternalOpen();
     CreateFields();
+    FieldsCreated();
     state_ = dsBrowse;
     InternalFirst();
     ReadFirst();

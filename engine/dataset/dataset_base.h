@@ -309,6 +309,8 @@ class TDataSet {
   virtual void SetFieldValue(TField& field, const TVTblValue& value) = 0;
   // After a new record is initialised, before OnNewRecord.
   virtual void DoOnNewRecord() {}
+  // After the field objects of an opening dataset exist.
+  virtual void FieldsCreated() {}
 
   // ---- helpers for concrete datasets ----
   void SetState(TDataSetState state);

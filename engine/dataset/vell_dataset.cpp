@@ -468,6 +468,25 @@ void TVellDataset::Rebuild() {
   if (plain_) {
     lo_ = lo, hi_ = hi;
     list_.clear();
+  } else if (std::vector<int32_t> candidates;
+             !range_.set && distinctIndex < 0 && !(filtered_ && !Trim(filter_).empty()) &&
+             MasterCondition().empty() && ConstraintCandidates(candidates)) {
+    // An equality of the constraint answered by an index: only its rows are
+    // tested, and they are put in the current index's order by search.
+    std::vector<std::pair<int32_t, int32_t>> kept;
+    std::vector<uint8_t> scratch;
+    for (int32_t slot : candidates)
+      if (ConstraintHolds(table_->RecordPtr(slot, scratch)))
+        kept.emplace_back(table_->FindPosition(currentIndex_, slot), slot);
+    std::sort(kept.begin(), kept.end());
+    list_.clear();
+    int32_t count = 0;
+    for (const auto& [position, slot] : kept) {
+      ++count;
+      if (firstRow_ >= 0 && count < firstRow_) continue;
+      if (rowLimit_ >= 0 && int32_t(list_.size()) >= rowLimit_) break;
+      list_.push_back(slot);
+    }
   } else {
     const size_t n = size_t(table_->RecordCount());
     std::vector<uint8_t> keep(n, 1);
@@ -649,8 +668,9 @@ std::vector<uint8_t> TVellDataset::KeyRecord(const TIndexHeader& index,
 }
 
 bool TVellDataset::ConstraintHolds(const uint8_t* record) {
+  const uint8_t* keep = evalRecord_;
   evalRecord_ = record;
-  Finally reset{[&] { evalRecord_ = nullptr; }};
+  Finally reset{[&] { evalRecord_ = keep; }};
   const TVTblValue& r = constraint_->Evaluate(this);
   if (r.isNull) return false;
   if (r.type != ftBoolean) throw VTblException(1071, Name());
@@ -1509,7 +1529,9 @@ void TVellDataset::CloseBlob(const TField& field, bool modified) {
 
 int TVellDataset::FindColumns(std::string_view name, std::string_view qualifier,
                               std::vector<int>& positions) const {
-  if (!qualifier.empty() && !SameTextAscii(qualifier, tableName_)) return 0;
+  if (!qualifier.empty() && !SameTextAscii(qualifier, tableName_) &&
+      (alias_.empty() || !SameTextAscii(qualifier, alias_)))
+    return 0;
   int found = 0;
   const auto& defs = FieldDefs();
   for (size_t i = 0; i < defs.size(); ++i)
@@ -1544,6 +1566,160 @@ void TVellDataset::ReadValue(int position, TVTblValue& value) {
   const int32_t f = StoredFieldOf(d.fieldNo);
   value = table_->FieldValue(rec, f);
   if (IsNullDate(value)) value = TVTblValue::Null(value.type);
+}
+
+// ---- query execution ------------------------------------------------------------------------
+
+namespace {
+
+void Conjuncts(TVTblExprNode* node, std::vector<TVTblExprNode*>& out) {
+  if (node->Op() == opAnd && dynamic_cast<TVTblExprNodeBoolean*>(node) != nullptr) {
+    for (auto& c : node->Children()) Conjuncts(c.get(), out);
+  } else {
+    out.push_back(node);
+  }
+}
+
+}  // namespace
+
+bool TVellDataset::ConstraintCandidates(std::vector<int32_t>& slots) {
+  if (!constraint_ || constraint_->Root() == nullptr) return false;
+  std::vector<TVTblExprNode*> conjuncts;
+  Conjuncts(constraint_->Root(), conjuncts);
+  bool found = false;
+  std::vector<uint8_t> scratch;
+  for (TVTblExprNode* c : conjuncts) {
+    const bool equal = c->Op() == opEqual && dynamic_cast<TVTblExprNodeComparison*>(c) != nullptr;
+    const bool in = c->Op() == opIn && dynamic_cast<TVTblExprNodeBoolean*>(c) != nullptr;
+    if (!equal && !in) continue;
+    auto& kids = c->Children();
+    auto* field = dynamic_cast<TVTblExprNodeField*>(kids[0].get());
+    size_t firstValue = 1;
+    if (field == nullptr && equal) {
+      field = dynamic_cast<TVTblExprNodeField*>(kids[1].get());
+      firstValue = 0;
+    }
+    if (field == nullptr || field->Input() != this || field->Column() < 0) continue;
+    std::vector<TVTblValue> values;
+    bool constant = true;
+    for (size_t i = firstValue; i < kids.size() && constant; ++i) {
+      if (equal && i == (firstValue == 0 ? 1u : 0u)) continue;
+      if (kids[i].get() == field) continue;
+      auto* k = dynamic_cast<TVTblExprNodeConst*>(kids[i].get());
+      constant = k != nullptr;
+      if (constant && !k->Value().isNull) values.push_back(k->Value());
+    }
+    if (!constant) continue;
+    const TFieldDef& def = FieldDefs().at(size_t(field->Column()));
+    const int32_t f = StoredFieldOf(def.fieldNo);
+    const bool text = f != kRecordIdField && IsStringType(table_->Fields()[size_t(f)].type);
+    int32_t ix = -1;
+    for (size_t i = 0; i < table_->Indexes().size() && ix < 0; ++i) {
+      const TIndexHeader& h = table_->Indexes()[i];
+      if (h.fields[0] == f && h.ascending[0] && !(text && h.caseInsensitive[0])) ix = int32_t(i);
+    }
+    if (ix < 0) continue;
+    const std::vector<int32_t>& order = table_->Ensure(ix);
+    std::vector<int32_t> mine;
+    for (const TVTblValue& v : values) {
+      auto compare = [&](int32_t slot) {
+        const TVTblValue x = table_->FieldValue(table_->RecordPtr(slot, scratch), f);
+        if (x.isNull) return -1;
+        const auto r = CompareValues(x, v);
+        return r == TVTblCompareResult::Equal ? 0 : r == TVTblCompareResult::Less ? -1 : 1;
+      };
+      int32_t lo = 0, hi = int32_t(order.size());
+      while (lo < hi) {
+        const int32_t mid = lo + (hi - lo) / 2;
+        (compare(order[size_t(mid)]) < 0 ? lo = mid + 1 : hi = mid);
+      }
+      for (int32_t p = lo; p < int32_t(order.size()) && compare(order[size_t(p)]) == 0; ++p)
+        mine.push_back(order[size_t(p)]);
+    }
+    std::sort(mine.begin(), mine.end());
+    mine.erase(std::unique(mine.begin(), mine.end()), mine.end());
+    if (!found || mine.size() < slots.size()) slots = std::move(mine);
+    found = true;
+  }
+  return found;
+}
+
+std::string TVellDataset::IndexFor(const std::string& fields, const std::string& descending) {
+  CheckTable("IndexFor");
+  auto numbers = [&](const std::string& list) {
+    std::vector<int32_t> out;
+    for (const std::string& f : SplitFieldList(list))
+      if (!f.empty())
+        out.push_back(SameTextAscii(f, table_->AutoIncFieldName()) ? kRecordIdField
+                                                                   : table_->InternalGetFieldNo(f));
+    return out;
+  };
+  const std::vector<int32_t> wanted = numbers(fields);
+  const std::vector<int32_t> desc =
+      descending.empty() ? std::vector<int32_t>() : numbers(descending);
+  for (const TIndexHeader& ix : table_->Indexes()) {
+    if (ix.fields != wanted) continue;
+    bool same = true;
+    for (size_t k = 0; k < ix.fields.size() && same; ++k) {
+      const bool d = std::find(desc.begin(), desc.end(), ix.fields[k]) != desc.end();
+      same = ix.ascending[k] != d && !ix.caseInsensitive[k];
+    }
+    if (same) return ix.name;
+  }
+  return table_->CreateTemporaryIndex(fields, descending, "");
+}
+
+void TVellDataset::KeySeek(const std::vector<int>& positions, const std::vector<TVTblValue>& key,
+                           std::vector<int32_t>& slots) {
+  slots.clear();
+  std::string fields;
+  std::vector<int32_t> stored;
+  for (int p : positions) {
+    const TFieldDef& d = FieldDefs().at(size_t(p));
+    fields += (fields.empty() ? "" : ";") + d.name;
+    stored.push_back(StoredFieldOf(d.fieldNo));
+  }
+  const int32_t ix = table_->FindIndex(IndexFor(fields, ""));
+  EnsureView();
+  const std::vector<int32_t>& order = table_->Ensure(ix);
+  std::vector<uint8_t> scratch;
+  auto compare = [&](const uint8_t* rec) {
+    for (size_t k = 0; k < stored.size(); ++k) {
+      const TVTblValue v = table_->FieldValue(rec, stored[k]);
+      if (v.isNull) return -1;
+      const auto r = CompareValues(v, key[k]);
+      if (r != TVTblCompareResult::Equal) return r == TVTblCompareResult::Less ? -1 : 1;
+    }
+    return 0;
+  };
+  int32_t lo = 0, hi = int32_t(order.size());
+  while (lo < hi) {
+    const int32_t mid = lo + (hi - lo) / 2;
+    (compare(table_->RecordPtr(order[size_t(mid)], scratch)) < 0 ? lo = mid + 1 : hi = mid);
+  }
+  for (int32_t p = lo; p < int32_t(order.size()); ++p) {
+    const int32_t slot = order[size_t(p)];
+    const uint8_t* rec = table_->RecordPtr(slot, scratch);
+    if (compare(rec) != 0) break;
+    if (constraint_ && !ConstraintHolds(rec)) continue;
+    if (!plain_ && PositionOfSlot(slot) < 0 && !constraint_) continue;
+    slots.push_back(slot);
+  }
+}
+
+void TVellDataset::ReadSlotRecord(int32_t slot) {
+  if (slot < 0) {
+    evalRecord_ = nullptr;
+    return;
+  }
+  slotRecord_.resize(size_t(table_->Layout().recordSize));
+  table_->GetRecord(slot, slotRecord_.data());
+  evalRecord_ = slotRecord_.data();
+}
+
+bool TVellDataset::RecordIdExists(int32_t id) {
+  CheckTable("RecordIdExists");
+  return SlotOfId(id, nullptr) >= 0;
 }
 
 }  // namespace kestro

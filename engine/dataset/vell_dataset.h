@@ -135,6 +135,29 @@ class TVellDataset : public TDataSet,
   void SetTemporary(bool v) { temporary_ = v; }
   const std::string& TableName() const { return tableName_; }
 
+  // ---- for query execution ----
+  // Column references may name the table by this alias too.
+  void SetTableAlias(const std::string& alias) { alias_ = alias; }
+  const std::string& TableAlias() const { return alias_; }
+  // The visible rows whose fields (definition positions) equal `key`,
+  // through an index led by those fields (a temporary one when none), in
+  // that index's order.
+  void KeySeek(const std::vector<int>& positions, const std::vector<TVTblValue>& key,
+               std::vector<int32_t>& slots);
+  // Makes ReadValue read record `slot` (-1: the current record again).
+  void ReadSlotRecord(int32_t slot);
+  // An index (by name) over exactly these ";"-separated fields and
+  // descending fields, case-sensitive; created as a temporary index when
+  // the table has none.
+  std::string IndexFor(const std::string& fields, const std::string& descending);
+  bool RecordIdExists(int32_t id);
+  // While set, the identifier field may be written (the engine fills a row).
+  void SetEngineFill(bool on) { fillingRow_ = on; }
+  const TVTblExpression* Constraint() const { return constraint_.get(); }
+  int32_t RowLimit() const { return rowLimit_; }
+  int32_t FirstRow() const { return firstRow_; }
+  const std::string& DistinctFields() const { return distinctFields_; }
+
   // ---- visible rows ----
   int32_t VisibleCount();
   int32_t CurrentPosition() const { return currentPosition_; }
@@ -309,6 +332,10 @@ class TVellDataset : public TDataSet,
   bool fillingRow_ = false;
   const uint8_t* evalRecord_ = nullptr;
   std::vector<uint8_t> scratch_;
+  std::vector<uint8_t> slotRecord_;
+  std::string alias_;
+  // Candidate rows of the constraint found through an index (false: none).
+  bool ConstraintCandidates(std::vector<int32_t>& slots);
 };
 
 }  // namespace kestro

@@ -789,6 +789,13 @@ std::vector<uint8_t> TVellDataManager::ReadBLOBValue(int32_t field, int32_t slot
 
 // ---- files ---------------------------------------------------------------------------
 
+void TVellDataManager::SetLastAutoInc(int32_t value) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.SetLastAutoInc - table is read-only.");
+  header_.lastAutoInc = value;
+  ++header_.changeCount;
+}
+
 void TVellDataManager::DeleteTable() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   CloseTable();

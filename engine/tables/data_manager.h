@@ -124,6 +124,8 @@ class TVellDataManager {
   // Deletes slot k: the last record moves into it.
   void DeleteRecord(int32_t slot);
   int32_t NextRecordID() const { return header_.lastAutoInc + 1; }
+  // Sets the last issued record ID (new records continue after it).
+  void SetLastAutoInc(int32_t value);
 
   // Blob values (fields of types 15 to 18). Writing updates the field's
   // null bit in `record` when one is given (set for an empty value).

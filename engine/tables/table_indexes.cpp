@@ -36,7 +36,7 @@ std::vector<std::string> SplitList(const std::string& list) {
   std::vector<std::string> out;
   std::string cur;
   for (char c : list + ";") {
-    if (c == ';') {
+    if (c == ';' || c == ',') {
       const size_t b = cur.find_first_not_of(' '), e = cur.find_last_not_of(' ');
       if (b != std::string::npos) out.push_back(cur.substr(b, e - b + 1));
       cur.clear();
