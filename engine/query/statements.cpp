@@ -179,6 +179,7 @@ void TVellSQLSelect::ParseSelectList() {
       item.columnName = "*";
       Advance(), Advance(), Advance();
     } else {
+      if (first && Is(token_, rwFROM)) RaiseAtToken(1017);
       std::unique_ptr<TVTblExpression> e = ParseExpression(false);
       if (e->IsEmpty()) RaiseAtToken(1090);
       if (Is(token_, rwAS)) {

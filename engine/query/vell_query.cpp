@@ -1,5 +1,6 @@
 #include "engine/query/vell_query.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "engine/common/text.h"
@@ -101,6 +102,7 @@ void TVellQuery::TakeParamsFromText() {
     i = j - 1;
   }
   params_ = fresh;
+  masterBound_.clear();
 }
 
 void TVellQuery::SetParams(const TVellParams& params) {
@@ -123,10 +125,13 @@ void TVellQuery::BindMasterParams() {
   if (master == nullptr || !master->Active()) return;
   for (size_t i = 0; i < params_.Count(); ++i) {
     TVellParam& p = params_[i];
-    if (!p.value.isNull) continue;  // set by the caller
+    const bool fromMaster =
+        std::find(masterBound_.begin(), masterBound_.end(), p.name) != masterBound_.end();
+    if (!p.value.isNull && !fromMaster) continue;  // set by the caller
     if (TField* f = master->FindField(p.name)) {
       p.value = f->Value();
       p.dataType = f->DataType();
+      if (!fromMaster) masterBound_.push_back(p.name);
     }
   }
 }

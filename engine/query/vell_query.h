@@ -85,6 +85,7 @@ class TVellQuery : public TVellDataset, public TVellSQLContext {
 
   std::vector<std::string> sql_;
   TVellParams params_;
+  std::vector<std::string> masterBound_;  // parameters the source fills
   bool paramCheck_ = true;
   bool requestLive_ = false;
   int32_t rowsAffected_ = 0;

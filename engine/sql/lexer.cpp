@@ -20,7 +20,8 @@ void SubstituteParam(TToken& tok, const TVellParam& p) {
     tok.text = "NULL";
     return;
   }
-  switch (p.dataType) {
+  // A parameter given a value without a declared type takes the value's.
+  switch (p.dataType != ftUnknown ? p.dataType : v.type) {
     case ftString:
     case ftDate:
     case ftTime:
@@ -28,12 +29,13 @@ void SubstituteParam(TToken& tok, const TVellParam& p) {
     case ftWideString: {
       tok.kind = tktQuotedString;
       TVTblValue copy = v;
-      if (p.dataType == ftWideString) {
+      const uint8_t type = p.dataType != ftUnknown ? p.dataType : v.type;
+      if (type == ftWideString) {
         ConvertValue(copy, ftWideString, loc);
         tok.wide = copy.w;
         tok.text = Utf16ToUtf8(copy.w);
       } else {
-        ConvertValue(copy, p.dataType, loc);
+        ConvertValue(copy, type, loc);
         ConvertValue(copy, ftString, loc);
         tok.text = copy.s;
       }
@@ -45,7 +47,7 @@ void SubstituteParam(TToken& tok, const TVellParam& p) {
     case ftAutoInc:
     case ftLargeInt: {
       TVTblValue copy = v;
-      ConvertValue(copy, p.dataType, loc);
+      ConvertValue(copy, p.dataType != ftUnknown ? p.dataType : v.type, loc);
       tok.kind = tktInt;
       tok.text = std::to_string(copy.i);
       return;
