@@ -262,7 +262,7 @@ void TVellDataset::OpenTable() {
       if (result == otWrongPassword) throw Exception("TVellDataset.OpenTable - invalid password.");
       if (result == otCannotOpenFiles) {
         TAbstractPlainFileSystem* store = StoreFor(inMemory_    ? tsmMemory
-                                                   : temporary_ ? tsmTemporary
+                                                   : temporaryFiles_ ? tsmTemporary
                                                                 : tsmDatabase);
         if (store == nullptr || !store->FileExists(tableName_ + ".dat"))
           throw Exception("TVellDataset.OpenTable - table " + quoted + " does not exist.");
@@ -1715,6 +1715,20 @@ void TVellDataset::ReadSlotRecord(int32_t slot) {
   slotRecord_.resize(size_t(table_->Layout().recordSize));
   table_->GetRecord(slot, slotRecord_.data());
   evalRecord_ = slotRecord_.data();
+}
+
+TVTblValue TVellDataset::IndexExtreme(int position, bool largest) {
+  CheckTable("IndexExtreme");
+  const TFieldDef& def = FieldDefs().at(size_t(position));
+  const int32_t f = StoredFieldOf(def.fieldNo);
+  const std::vector<int32_t>& order = table_->Ensure(table_->FindIndex(IndexFor(def.name, "")));
+  std::vector<uint8_t> scratch;
+  const int32_t n = int32_t(order.size());
+  for (int32_t k = 0; k < n; ++k) {
+    const TVTblValue v = table_->FieldValue(table_->RecordPtr(order[size_t(largest ? n - 1 - k : k)], scratch), f);
+    if (!IsNullDate(v)) return v;
+  }
+  return TVTblValue::Null(def.dataType);
 }
 
 bool TVellDataset::RecordIdExists(int32_t id) {

@@ -63,7 +63,12 @@ class TVellDataset : public TDataSet,
   bool CanModify() const override { return !readOnly_; }
   bool InMemory() const override { return inMemory_; }
   void SetInMemory(bool inMemory);
-  bool Temporary() const override { return temporary_; }
+  // Whether the table lives in temporary disk files (the table storage's
+  // temporary mode); query results are temporary but live in memory.
+  bool Temporary() const override { return temporaryFiles_; }
+  void SetTemporaryFiles(bool v) { temporaryFiles_ = v; }
+  // A temporary result table: deleted by the query that shows it.
+  bool IsTemporaryTable() const { return temporary_; }
   std::string TablePassword() const override { return password_; }
   const std::string& Password() const { return password_; }
   void SetPassword(const std::string& password) { password_ = password; }
@@ -151,6 +156,9 @@ class TVellDataset : public TDataSet,
   // the table has none.
   std::string IndexFor(const std::string& fields, const std::string& descending);
   bool RecordIdExists(int32_t id);
+  // The smallest or largest non-null value of a field over all rows,
+  // through an index on it (made when none): NULL for no such value.
+  TVTblValue IndexExtreme(int position, bool largest);
   // While set, the identifier field may be written (the engine fills a row).
   void SetEngineFill(bool on) { fillingRow_ = on; }
   const TVTblExpression* Constraint() const { return constraint_.get(); }
@@ -235,6 +243,7 @@ class TVellDataset : public TDataSet,
   bool readOnly_ = false;
   bool inMemory_ = false;
   bool temporary_ = false;
+  bool temporaryFiles_ = false;
   bool encrypted_ = false;
   bool noCache_ = false;
   bool exclusive_ = false;

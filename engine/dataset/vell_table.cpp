@@ -245,7 +245,7 @@ TAbstractPlainFileSystem* TVellTable::BindForMaintenance(int bit) {
   SetUsageBit(bit, true);
   if (handle_ == nullptr) throw Exception("TVellDataset.OpenTable - error.");
   TAbstractPlainFileSystem* store = StoreFor(inMemory_    ? tsmMemory
-                                             : temporary_ ? tsmTemporary
+                                             : temporaryFiles_ ? tsmTemporary
                                                           : tsmDatabase);
   if (store == nullptr) throw Exception("TVellDataset.OpenTable - error.");
   return store;
@@ -552,7 +552,7 @@ void TVellDataset::MakeTemporaryTable(const std::vector<TVellFieldDef>& fields) 
   std::lock_guard<std::recursive_mutex> lock(EngineLock());
   SetUsageBit(ubTableMaintenance, true);
   Finally release{[&] { SetUsageBit(ubTableMaintenance, false); }};
-  TAbstractPlainFileSystem* store = StoreFor(tsmTemporary);
+  TAbstractPlainFileSystem* store = StoreFor(tsmMemory);
   if (store == nullptr) throw Exception("TVellDataset.OpenTable - error.");
   TVellDataManager table(tableName_, *store);
   table.CreateTable(fields, TVellTableOptions{}, {}, false);

@@ -552,8 +552,34 @@ void TVellAOGroupBy::SetSelectList(const std::vector<TVTblSelectListItem>& items
   (void)inverse;
 }
 
+bool TVellAOGroupBy::OpenByIndex() {
+  // Count(*), Max and Min over a whole table need no pass over its rows.
+  auto* scan = dynamic_cast<TVellAOTable*>(left_.get());
+  if (!noGroupList_ || having_ || scan == nullptr || scan->HasFilter()) return false;
+  std::vector<TVTblValue> row(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (!columns_[i].computed) continue;
+    auto* agg = dynamic_cast<TVTblExprNodeAggregated*>(columns_[i].expression->Root());
+    if (agg == nullptr || agg->Distinct()) return false;
+    if (agg->Op() == opCountAll) {
+      row[i] = TVTblValue::Integer(int32_t(scan->RowCount()));
+      continue;
+    }
+    if (agg->Op() != opMax && agg->Op() != opMin) return false;
+    auto* field = dynamic_cast<TVTblExprNodeField*>(agg->Children()[0].get());
+    if (field == nullptr) return false;
+    std::vector<int> found;
+    if (scan->FindColumns(field->Name(), field->Qualifier(), found) != 1) return false;
+    row[i] = scan->Dataset().IndexExtreme(found[0], agg->Op() == opMax);
+  }
+  rows_.assign(1, std::move(row));
+  current_ = 0;
+  return true;
+}
+
 void TVellAOGroupBy::Open() {
   left_->Open();
+  if (OpenByIndex()) return;
   std::vector<std::vector<TVTblValue>> input;
   for (bool ok = left_->First(); ok; ok = left_->Next()) input.push_back(left_->CurrentRow());
   // Place input values as this operator's columns.

@@ -186,6 +186,7 @@ class TVellAOGroupBy : public TVellAO {
   void SetHaving(std::unique_ptr<TVTblExpression> having) { having_ = std::move(having); }
 
  private:
+  bool OpenByIndex();
   std::vector<int> groupColumns_;
   bool noGroupList_;
   std::unique_ptr<TVTblExpression> having_;

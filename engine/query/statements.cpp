@@ -517,6 +517,22 @@ TVellSQLUnion::TVellSQLUnion(TVellLexer* lexer) : TVellSQLCursorCommand(lexer) {
 TVellSQLUnion::~TVellSQLUnion() {
   root_.reset();
   tree_.reset();
+  if (!result_) return;
+  // The temporary result table goes with the statement.
+  try {
+    const std::string name = result_->TableName();
+    const std::string session = result_->SessionName();
+    result_->Close();
+    result_.reset();
+    TVellTable t;
+    t.SetSessionName(session);
+    t.SetDatabaseName("MEMORY");
+    t.SetInMemory(true);
+    t.SetTableName(name);
+    t.DeleteTable();
+  } catch (...) {
+    // Freeing a statement must not throw.
+  }
 }
 
 void TVellSQLUnion::Parse() {

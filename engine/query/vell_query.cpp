@@ -263,7 +263,6 @@ void TVellQuery::InternalClose() {
       t.SetSessionName(sessionName_);
       t.SetDatabaseName("MEMORY");
       t.SetInMemory(true);
-      t.SetTemporary(true);
       t.SetTableName(table);
       t.DeleteTable();
     } catch (...) {

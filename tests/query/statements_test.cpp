@@ -175,7 +175,6 @@ TEST_F(StatementTest, QueriesOpenExecuteAndClose) {
   TVellTable probe;
   probe.SetDatabaseName("MEMORY");
   probe.SetInMemory(true);
-  probe.SetTemporary(true);
   probe.SetTableName(temp);
   EXPECT_FALSE(probe.Exists());
 
