@@ -9,14 +9,17 @@
 
 #include "fuzz/fuzz_container.h"
 #include "fuzz/fuzz_expression.h"
+#include "fuzz/fuzz_sql.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s expression|container CORPUS_DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s expression|container|sql CORPUS_DIR\n", argv[0]);
     return 2;
   }
   const std::string target = argv[1];
-  int (*run)(const uint8_t*, size_t) = target == "container" ? FuzzContainer : FuzzExpression;
+  int (*run)(const uint8_t*, size_t) = target == "container" ? FuzzContainer
+                                        : target == "sql"     ? FuzzSql
+                                                              : FuzzExpression;
   std::vector<std::filesystem::path> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[2]))
     if (entry.is_regular_file()) files.push_back(entry.path());

@@ -253,6 +253,16 @@ TField& TDataSet::AddField(std::string name, uint8_t dataType, int32_t size, TFi
   return *fields_.back();
 }
 
+void TDataSet::MoveField(TField& field, size_t index) {
+  const auto it = std::find_if(fields_.begin(), fields_.end(), [&](const auto& f) { return f.get() == &field; });
+  if (it == fields_.end()) return;
+  std::unique_ptr<TField> moved = std::move(*it);
+  fields_.erase(it);
+  index = std::min(index, fields_.size());
+  fields_.insert(fields_.begin() + long(index), std::move(moved));
+  for (size_t i = 0; i < fields_.size(); ++i) fields_[i]->index_ = int32_t(i);
+}
+
 void TDataSet::ClearFields() {
   CheckInactive();
   fields_.clear();

@@ -255,6 +255,8 @@ class TDataSet {
   // A persistent field, bound by name on open (a data field needs a column
   // of that name); its Size may be narrower than the column.
   TField& AddField(std::string name, uint8_t dataType, int32_t size = 0, TFieldKind kind = fkData);
+  // Puts a field at position `index` among the fields.
+  void MoveField(TField& field, size_t index);
   void ClearFields();
 
   // Fewer notifications during bulk moves; the last enable sends one

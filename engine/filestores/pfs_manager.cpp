@@ -32,8 +32,10 @@ bool MustOpenReadOnly(const std::string& path) {
 }  // namespace
 
 TPFSManager& TPFSManager::Instance() {
-  static TPFSManager manager;
-  return manager;
+  // Never destroyed: database objects still connected at exit release
+  // their stores from the session list's destructor, which may run later.
+  static TPFSManager* manager = new TPFSManager;
+  return *manager;
 }
 
 TAbstractPlainFileSystem* TPFSManager::Find(const std::string& name, TFileStoreMode mode) const {

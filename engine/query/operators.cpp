@@ -298,6 +298,7 @@ void TVellAOTable::SetSelectList(const std::vector<TVTblSelectListItem>& items, 
   // table); selected columns are unhidden and take their aliases.
   for (auto& c : columns_) c.hidden = !star;
   plainSelect_ = true;
+  selected_.clear();
   for (const TVTblSelectListItem& item : items) {
     if (item.isExpression) {
       plainSelect_ = false;
@@ -309,6 +310,7 @@ void TVellAOTable::SetSelectList(const std::vector<TVTblSelectListItem>& items, 
     if (!item.allColumns) found.resize(1);
     for (int p : found) {
       columns_[size_t(p)].hidden = false;
+      if (std::find(selected_.begin(), selected_.end(), p) == selected_.end()) selected_.push_back(p);
       if (!item.allColumns && !item.alias.empty()) {
         renames_.emplace_back(columns_[size_t(p)].name, item.alias);
         columns_[size_t(p)].displayName = item.alias;
@@ -323,6 +325,10 @@ void TVellAOTable::SetSelectList(const std::vector<TVTblSelectListItem>& items, 
     for (int p : VisibleColumns()) names += (names.empty() ? "" : ";") + columns_[size_t(p)].name;
     distinct_ = names;
   }
+}
+
+std::vector<int> TVellAOTable::VisibleColumns() const {
+  return selected_.empty() ? TVellAO::VisibleColumns() : selected_;
 }
 
 void TVellAOTable::Open() {

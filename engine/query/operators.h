@@ -76,7 +76,8 @@ class TVellAO : public TVTblRowSource {
   const std::string& IndexDescending() const { return indexDescending_; }
   const std::string& DistinctFields() const { return distinct_; }
   void SetDistinctFields(const std::string& fields) { distinct_ = fields; }
-  std::vector<int> VisibleColumns() const;
+  // The selected columns in select-list order.
+  virtual std::vector<int> VisibleColumns() const;
 
   // TVTblRowSource over the current row.
   int FindColumns(std::string_view name, std::string_view qualifier,
@@ -145,6 +146,7 @@ class TVellAOTable : public TVellAO {
   const std::vector<std::pair<std::string, std::string>>& Renames() const { return renames_; }
   const std::vector<std::string>& HiddenFields() const { return hidden_; }
   bool PlainSelect() const { return plainSelect_; }
+  std::vector<int> VisibleColumns() const override;
 
  private:
   std::unique_ptr<TVellTable> table_;
@@ -152,6 +154,7 @@ class TVellAOTable : public TVellAO {
   std::vector<std::pair<std::string, std::string>> renames_;
   std::vector<std::string> hidden_;
   bool plainSelect_ = true;
+  std::vector<int> selected_;  // select-list order; empty: all, in table order
   bool onSlot_ = false;
   bool opened_ = false;
 };

@@ -175,6 +175,7 @@ void TVellQuery::RestoreOwnBinding() {
   SetDistinctFields({});
   renames_.clear();
   hidden_.clear();
+  order_.clear();
 }
 
 void TVellQuery::InternalOpen() {
@@ -209,6 +210,8 @@ void TVellQuery::InternalOpen() {
       if (scan.HasFilter()) SetConstraint(scan.FilterCondition());
       renames_ = scan.Renames();
       hidden_ = scan.PlainSelect() ? scan.HiddenFields() : std::vector<std::string>();
+      order_.clear();
+      for (int p : scan.VisibleColumns()) order_.push_back(scan.Columns()[size_t(p)].name);
     } else {
       TVellDataset* result = last->ResultTable();
       databaseName_ = result->DatabaseName();
@@ -244,6 +247,14 @@ void TVellQuery::FieldsCreated() {
     if (TField* f = FindField(from)) f->SetFieldName(to);
   for (const std::string& name : hidden_)
     if (TField* f = FindField(name)) f->SetVisible(false);
+  // The selected fields come first, in the order the SELECT names them.
+  size_t at = 0;
+  for (const std::string& name : order_) {
+    std::string shown = name;
+    for (const auto& [from, to] : renames_)
+      if (SameTextAscii(from, name)) shown = to;
+    if (TField* f = FindField(shown)) MoveField(*f, at++);
+  }
 }
 
 void TVellQuery::InternalClose() {

@@ -92,6 +92,7 @@ class TVellQuery : public TVellDataset, public TVellSQLContext {
   std::unique_ptr<TSQLScriptProcessor> script_;
   std::vector<std::pair<std::string, std::string>> renames_;
   std::vector<std::string> hidden_;
+  std::vector<std::string> order_;  // field names in select-list order
   std::string ownDatabaseName_, ownDatabaseFileName_;
   bool ownInMemory_ = false;
   bool ownReadOnly_ = false;

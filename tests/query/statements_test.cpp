@@ -135,8 +135,7 @@ TEST_F(StatementTest, DataStatementsFollowTheirRules) {
 TEST_F(StatementTest, AutoIncColumnsAndTableChanges) {
   Exec("Create Table A (Id autoinc, Name string(10), LastAutoInc 100)");
   Exec("Insert Into A (Name) Values (\"first\")");
-  EXPECT_EQ(Select("Select Id, Name From A"),
-            (Strings{"first|101"}));  // the live table's own order
+  EXPECT_EQ(Select("Select Id, Name From A"), (Strings{"101|first"}));
   EXPECT_EQ(Code(ErrorOf([&] { Exec("Insert Into A (Id, Name) Values (101, \"dup\")"); })),
             "02158");
   Exec("Insert Into A (Id, Name) Values (200, \"set\")");
@@ -145,6 +144,9 @@ TEST_F(StatementTest, AutoIncColumnsAndTableChanges) {
   Exec("Update A Set Extra=7");
   Exec("Alter Table A Modify (Name string(30) not null)");
   EXPECT_EQ(Select("Select * From A"), (Strings{"first|7|101", "set|7|200"}));
+  Exec("Create Table B (N integer, S string(10))");
+  Exec("Insert Into B (N, S) Select Id, Name From A");
+  EXPECT_EQ(Select("Select * From B"), (Strings{"101|first", "200|set"}));
   Exec("Alter Table A Drop (Extra)");
   EXPECT_EQ(Select("Select * From A"), (Strings{"first|101", "set|200"}));
   EXPECT_EQ(Code(ErrorOf([&] { Exec("Alter Table A Modify (Nope integer)"); })), "02047");

@@ -1,0 +1,1 @@
+Select S From T Union Select V From U

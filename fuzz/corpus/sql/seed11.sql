@@ -1,0 +1,1 @@
+Select * From T Left Join U On T.I = U.K

@@ -1,0 +1,1 @@
+Select Max(I), Min(S), Sum(F), Avg(C) From T

@@ -1,0 +1,1 @@
+Create Index iX ON T (DT DESC); Drop Index T.iX

@@ -1,0 +1,1 @@
+Select Distinct B From T Where D > '01.01.2020'

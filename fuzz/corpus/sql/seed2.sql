@@ -1,0 +1,1 @@
+Select * From T, U Where T.I = U.K

@@ -1,0 +1,1 @@
+Select S, Count(*) From T Group By S

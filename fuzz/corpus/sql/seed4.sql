@@ -1,0 +1,1 @@
+Select Top 1, 2 * From T Order By S Desc

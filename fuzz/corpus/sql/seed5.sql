@@ -1,0 +1,1 @@
+Update T Set I = I + 1 Where S Like 'a%'

@@ -1,0 +1,1 @@
+Delete From U Where K IN (1, 2)

@@ -1,0 +1,1 @@
+Insert Into U (K, V) Select I, S From T

@@ -1,0 +1,1 @@
+Alter Table U Add (Extra date)

@@ -1,0 +1,1 @@
+Create Table N (A integer, B memo); Insert Into N Values (1, 'x'); Drop Table N
