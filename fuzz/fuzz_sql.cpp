@@ -1,11 +1,11 @@
 #include "fuzz/fuzz_sql.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include <unistd.h>
 
 #include "engine/common/exception.h"
 #include "engine/dataset/database.h"
@@ -18,11 +18,13 @@ using namespace kestro;
 namespace {
 
 const char* const kSchema[] = {
-    "Create Table T (Id autoinc, S string(20), I integer, SI smallint, W word, B boolean, F float, C currency, "
+    "Create Table T (Id autoinc, S string(20), I integer, SI smallint, W word, B boolean, F float, "
+    "C currency, "
     "D date, Tm time, DT datetime, L largeint, M memo, G graphic, By bytes(8), Ws widestring(10), "
     "Primary Key (Id))",
     "Create Index iS ON T (S NOCASE, I DESC)",
-    "Insert Into T (S,I,SI,W,B,F,C,D,Tm,DT,L,M) Values ('abc',1,2,3,true,1.5,2.25,'01.02.2025','10:11:12',"
+    "Insert Into T (S,I,SI,W,B,F,C,D,Tm,DT,L,M) Values "
+    "('abc',1,2,3,true,1.5,2.25,'01.02.2025','10:11:12',"
     "'03.04.2024 05:06:07',123456789,'memo text')",
     "Insert Into T (S,I) Values ('Xyz',-5)",
     "Insert Into T (S) Values (NULL)",
@@ -34,8 +36,9 @@ const char* const kSchema[] = {
 
 std::string DatabaseFile() {
   static const std::string file = [] {
-    const std::string dir = (std::filesystem::temp_directory_path() / ("kestro-fuzz-sql-" + std::to_string(::getpid())))
-                                .string();
+    const std::string dir =
+        (std::filesystem::temp_directory_path() / ("kestro-fuzz-sql-" + std::to_string(::getpid())))
+            .string();
     std::filesystem::create_directories(dir);
     return dir + "/fuzz.kvb";
   }();
@@ -56,14 +59,16 @@ void Run(const std::string& text, bool open) {
       q.ExecSQL();
     }
   } catch (const Exception& e) {
-    if (std::getenv("KESTRO_FUZZ_VERBOSE") != nullptr) std::fprintf(stderr, "%s\n  -> %s\n", text.c_str(), e.what());
+    if (std::getenv("KESTRO_FUZZ_VERBOSE") != nullptr)
+      std::fprintf(stderr, "%s\n  -> %s\n", text.c_str(), e.what());
   }
 }
 
 // Every table of the file opens and reads.
 void Check() {
   bool readOnly = false;
-  auto* store = TPFSManager::Instance().GetPFSHandle(DatabaseFile(), "", dfmNormal, false, readOnly, fsmContainer);
+  auto* store = TPFSManager::Instance().GetPFSHandle(DatabaseFile(), "", dfmNormal, false, readOnly,
+                                                     fsmContainer);
   if (store == nullptr) std::abort();
   for (const std::string& name : store->ListTables(".dat")) {
     TVellTable t;
@@ -84,7 +89,8 @@ void Check() {
 }
 
 void Reset() {
-  for (TVellDatabase* db : std::vector<TVellDatabase*>(TVellSessionList::Instance().DefaultSession().Databases()))
+  for (TVellDatabase* db :
+       std::vector<TVellDatabase*>(TVellSessionList::Instance().DefaultSession().Databases()))
     db->Close();
   TPFSManager::Instance().Clear();
   std::filesystem::remove(DatabaseFile());
