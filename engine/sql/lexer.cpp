@@ -104,10 +104,13 @@ class Tokenizer {
         if (pos_ < n) {
           Advance();
           Advance();
+        } else {
+          openComment_ = true;
         }
         continue;
       }
       if (c == ';') {
+        if (split_ != nullptr) split_->semicolons.push_back(pos_);
         EndCommand();
         Advance();
         continue;
@@ -120,7 +123,7 @@ class Tokenizer {
       if (open_) {
         if (!IsDelimiter(c)) {
           if (tok_.kind == tktDot) tok_.kind = tktInt;  // a digit after '.'
-          if (tok_.kind == tktInt && !IsDigit(c) && c != '.' && c != 'e' && c != 'E' &&
+          if (split_ == nullptr && tok_.kind == tktInt && !IsDigit(c) && c != '.' && c != 'e' && c != 'E' &&
               c != '+' && c != '-')
             throw VTblException(44, {}, {std::string(1, c), line_, col_});
           tok_.text += c;
@@ -132,7 +135,11 @@ class Tokenizer {
       StartToken(c, next);
     }
     EndCommand();
+    if (split_ != nullptr) split_->open = openComment_ || unterminated_;
   }
+
+  // Only finds the command ends: no errors, no substitution.
+  void SplitOnly(TVellLexer::TSplit* split) { split_ = split; }
 
  private:
   // Columns count characters: UTF-8 continuation bytes do not advance them.
@@ -281,6 +288,10 @@ class Tokenizer {
     EndToken();
     if (!inCommand_) return;
     inCommand_ = false;
+    if (split_ != nullptr) {
+      depth_ = 0;
+      return;
+    }
     if (depth_ > 0) throw VTblException(1, {}, {lastOpen_.line, lastOpen_.col});
     if (depth_ < 0) throw VTblException(2, {}, {lastClose_.line, lastClose_.col});
     if (unterminated_) throw VTblException(3, {}, {unterminatedAt_.line, unterminatedAt_.col});
@@ -301,9 +312,20 @@ class Tokenizer {
   int depth_ = 0;
   Pos lastOpen_, lastClose_, unterminatedAt_;
   bool unterminated_ = false;
+  bool openComment_ = false;
+  TVellLexer::TSplit* split_ = nullptr;
 };
 
 }  // namespace
+
+TVellLexer::TSplit TVellLexer::Split(const std::string& text) {
+  TSplit split;
+  std::vector<TSQLCommand> commands;
+  Tokenizer tokenizer(text, nullptr, commands);
+  tokenizer.SplitOnly(&split);
+  tokenizer.Run();
+  return split;
+}
 
 TVellLexer::TVellLexer(std::string sql, const TVellParams* params) : sql_(std::move(sql)) {
   Tokenizer(sql_, params, commands_).Run();

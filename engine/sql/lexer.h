@@ -51,6 +51,15 @@ class TVellLexer {
   explicit TVellLexer(std::string sql, const TVellParams* params = nullptr);
 
   const std::string& Text() const { return sql_; }
+
+  // Where the commands of a text end, as the lexer cuts them: the offsets
+  // of the separating semicolons (never inside quotes or comments), and
+  // whether the text ends inside a quote or a block comment.
+  struct TSplit {
+    std::vector<size_t> semicolons;
+    bool open = false;
+  };
+  static TSplit Split(const std::string& text);
   int CommandCount() const { return static_cast<int>(commands_.size()); }
   int CurrentCommandIndex() const { return current_; }
   const TSQLCommand& Command(int i) const { return commands_[i]; }
