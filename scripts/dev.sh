@@ -2,11 +2,11 @@
 # Sets up a Debian 12 machine for Kestro and builds it.
 #   scripts/dev.sh test   install what is missing, build, run every test twice:
 #                         a -Werror build and an ASan+UBSan build
-#   scripts/dev.sh run    install what is missing, build, start the program
+#   scripts/dev.sh run    install what is missing, build, start kvbsql on Kestro.kvb
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev zlib1g-dev libcrypto++-dev)
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev zlib1g-dev libcrypto++-dev libedit-dev)
 
 install_missing() {
   local missing=()
@@ -43,9 +43,12 @@ case "${1:-}" in
     run_tests
     ;;
   run)
+    # The SQL shell on the default database; extra arguments go to kvbsql.
+    shift
     install_missing
-    echo "Nothing to run yet: the SQL shell comes with the next steps. Try: scripts/dev.sh test" >&2
-    exit 1
+    cmake -S . -B build/run -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRO_TESTS=OFF >/dev/null
+    cmake --build build/run --target kvbsql -j "$(nproc)" >/dev/null
+    exec build/run/cli/kvbsql "$@" Kestro.kvb
     ;;
   *)
     echo "usage: $0 test|run" >&2
