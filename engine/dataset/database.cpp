@@ -15,8 +15,8 @@ namespace kestro {
 namespace {
 
 std::vector<TVellDatabaseManager*>& HandleList() {
-  static std::vector<TVellDatabaseManager*> handles;
-  return handles;
+  static auto* handles = new std::vector<TVellDatabaseManager*>;  // outlives the session list
+  return *handles;
 }
 
 bool SameText(const std::string& a, const std::string& b) {

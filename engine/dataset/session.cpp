@@ -10,21 +10,23 @@
 
 namespace kestro {
 
+// The locks and registries are never destroyed: the session list closes
+// the databases still connected at exit, after other statics are gone.
 std::recursive_mutex& EngineLock() {
-  static std::recursive_mutex lock;
-  return lock;
+  static auto* lock = new std::recursive_mutex;
+  return *lock;
 }
 
 std::recursive_mutex& DbListLock() {
-  static std::recursive_mutex lock;
-  return lock;
+  static auto* lock = new std::recursive_mutex;
+  return *lock;
 }
 
 namespace {
 
 TVellSessionManager& DefaultToken() {
-  static TVellSessionManager token;
-  return token;
+  static auto* token = new TVellSessionManager;
+  return *token;
 }
 
 }  // namespace
