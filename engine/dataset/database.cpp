@@ -9,6 +9,7 @@
 
 #include "engine/common/exception.h"
 #include "engine/container/single_file_system.h"
+#include "engine/dataset/table_list.h"
 #include "engine/filestores/pfs_manager.h"
 
 namespace kestro {
@@ -271,6 +272,7 @@ TVellDatabaseManager* TVellDatabaseManager::FindOrCreate(TVellDatabase* db) {
 
 void TVellDatabaseManager::FreeIfUnused() {
   if (!databases_.empty() || !datasets_.empty()) return;
+  CloseIdleTables(this);
   auto& list = HandleList();
   list.erase(std::remove(list.begin(), list.end(), this), list.end());
   // Closing the container file; an in-memory store keeps its content.

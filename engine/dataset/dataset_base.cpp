@@ -254,7 +254,8 @@ TField& TDataSet::AddField(std::string name, uint8_t dataType, int32_t size, TFi
 }
 
 void TDataSet::MoveField(TField& field, size_t index) {
-  const auto it = std::find_if(fields_.begin(), fields_.end(), [&](const auto& f) { return f.get() == &field; });
+  const auto it = std::find_if(fields_.begin(), fields_.end(),
+                               [&](const auto& f) { return f.get() == &field; });
   if (it == fields_.end()) return;
   std::unique_ptr<TField> moved = std::move(*it);
   fields_.erase(it);

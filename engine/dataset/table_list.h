@@ -17,7 +17,12 @@ std::recursive_mutex& TableListLock();
 TVellDataManager* AcquireTableHandle(const std::string& table, TVellDatabaseManager* database);
 // The handle when one exists.
 TVellDataManager* FindTableHandle(const std::string& table, const TVellDatabaseManager* database);
-// Frees the handle once no dataset is connected to it.
+// Called when the last dataset left: the handle stays open, idle, for the
+// next dataset (the longest idle ones beyond a few are closed and freed).
 void ReleaseTableHandle(TVellDataManager* handle);
+// Closes and frees the idle handles of `database` (nullptr: all), of one
+// table when `table` is given: before the table's files are changed by
+// other means, and when the database lets go of its file.
+void CloseIdleTables(const TVellDatabaseManager* database, const std::string& table = {});
 
 }  // namespace kestro

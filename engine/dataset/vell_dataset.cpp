@@ -242,6 +242,7 @@ void TVellDataset::OpenTable() {
     table->SetIndexProgress(progress_);
     // An in-memory table of a stored database starts as a copy of its files.
     if (inMemory_ && table->Clients().empty() && handle_->StoreMode() != smMemory) {
+      if (table->IsOpen() && table->StoreMode() != tsmMemory) table->CloseTable();  // idle on disk
       TAbstractPlainFileSystem* mem = handle_->GetFileStore(smMemory);
       TAbstractPlainFileSystem* own = handle_->GetFileStore(0);
       if (mem != nullptr && own != nullptr && mem != own)
@@ -261,9 +262,9 @@ void TVellDataset::OpenTable() {
       const std::string quoted = "\"" + tableName_ + "\"";
       if (result == otWrongPassword) throw Exception("TVellDataset.OpenTable - invalid password.");
       if (result == otCannotOpenFiles) {
-        TAbstractPlainFileSystem* store = StoreFor(inMemory_    ? tsmMemory
+        TAbstractPlainFileSystem* store = StoreFor(inMemory_         ? tsmMemory
                                                    : temporaryFiles_ ? tsmTemporary
-                                                                : tsmDatabase);
+                                                                     : tsmDatabase);
         if (store == nullptr || !store->FileExists(tableName_ + ".dat"))
           throw Exception("TVellDataset.OpenTable - table " + quoted + " does not exist.");
         throw Exception("TVellDataset.OpenTable - table " + quoted +
@@ -371,7 +372,7 @@ void TVellDataset::CloseTable() {
   if (table != nullptr) {
     std::lock_guard<std::recursive_mutex> guard(TableListLock());
     try {
-      table->DisconnectDataset(this);
+      table->DisconnectDataset(this, true);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -1725,7 +1726,8 @@ TVTblValue TVellDataset::IndexExtreme(int position, bool largest) {
   std::vector<uint8_t> scratch;
   const int32_t n = int32_t(order.size());
   for (int32_t k = 0; k < n; ++k) {
-    const TVTblValue v = table_->FieldValue(table_->RecordPtr(order[size_t(largest ? n - 1 - k : k)], scratch), f);
+    const TVTblValue v =
+        table_->FieldValue(table_->RecordPtr(order[size_t(largest ? n - 1 - k : k)], scratch), f);
     if (!IsNullDate(v)) return v;
   }
   return TVTblValue::Null(def.dataType);

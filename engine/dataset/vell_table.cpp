@@ -244,9 +244,9 @@ void TVellTable::DoOnNewRecord() {
 TAbstractPlainFileSystem* TVellTable::BindForMaintenance(int bit) {
   SetUsageBit(bit, true);
   if (handle_ == nullptr) throw Exception("TVellDataset.OpenTable - error.");
-  TAbstractPlainFileSystem* store = StoreFor(inMemory_    ? tsmMemory
+  TAbstractPlainFileSystem* store = StoreFor(inMemory_         ? tsmMemory
                                              : temporaryFiles_ ? tsmTemporary
-                                                          : tsmDatabase);
+                                                               : tsmDatabase);
   if (store == nullptr) throw Exception("TVellDataset.OpenTable - error.");
   return store;
 }
@@ -258,6 +258,8 @@ void TVellTable::CheckNotBusy(const char* operation) {
     if (c != this)
       throw Exception(std::string("TVellDataSet.") + operation + " - Table is busy, table " +
                       tableName_);
+  // An idle open handle would write over what the operation changes.
+  if (t->Clients().empty()) CloseIdleTables(handle_, tableName_);
 }
 
 void TVellTable::InternalCreateTable() {

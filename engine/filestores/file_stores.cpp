@@ -1,14 +1,14 @@
 #include "engine/filestores/file_stores.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <set>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/common/exception.h"
 #include "engine/common/text.h"
@@ -101,8 +101,8 @@ TTemporaryPlainFileSystem::TTemporaryPlainFileSystem(std::string directory)
     dir_ = name_;
   } else {
     static std::atomic<unsigned> serial{0};
-    dir_ = (std::filesystem::temp_directory_path(ec) / ("kestro-" + std::to_string(::getpid()) + "-" +
-                                                        std::to_string(serial++) + "-"))
+    dir_ = (std::filesystem::temp_directory_path(ec) /
+            ("kestro-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + "-"))
                .string();
   }
 }
@@ -155,10 +155,13 @@ std::vector<std::string> TTemporaryPlainFileSystem::ListTables(const std::string
 TAbstractFile* TMemoryPlainFileSystem::OpenFile(const std::string& name, bool create, bool readOnly,
                                                 bool) {
   if (TAbstractFile* open = FindOpen(name)) {
-    open->SetReadOnly(false);
-    if (create) open->SetSize(0);
+    // The file is shared: a read-only opener must not make it read-only for
+    // a table that is writing it.
+    if (create) {
+      open->SetReadOnly(false);
+      open->SetSize(0);
+    }
     open->Seek(0, 0);
-    open->SetReadOnly(readOnly && !create);
     return open;
   }
   auto file = std::make_unique<TMemoryFile>(name);
@@ -194,7 +197,8 @@ std::vector<std::string> TMemoryPlainFileSystem::ListTables(const std::string& e
 
 TVSFSPlainFileSystem::TVSFSPlainFileSystem(std::string fileName,
                                            std::unique_ptr<TVSingleFileSystem> container)
-    : TAbstractPlainFileSystem(std::move(fileName), fsmContainer), container_(std::move(container)) {
+    : TAbstractPlainFileSystem(std::move(fileName), fsmContainer),
+      container_(std::move(container)) {
   readOnly_ = container_->ReadOnly();
 }
 
@@ -224,7 +228,9 @@ void TVSFSPlainFileSystem::CloseFile(TAbstractFile* file) {
   Forget(file);
 }
 
-bool TVSFSPlainFileSystem::DeleteFile(const std::string& name) { return container_->FileDelete(name); }
+bool TVSFSPlainFileSystem::DeleteFile(const std::string& name) {
+  return container_->FileDelete(name);
+}
 
 bool TVSFSPlainFileSystem::RenameFile(const std::string& oldName, const std::string& newName) {
   return container_->FileRename(oldName, newName);
@@ -237,7 +243,8 @@ bool TVSFSPlainFileSystem::FileExists(const std::string& name) const {
 std::vector<std::string> TVSFSPlainFileSystem::ListTables(const std::string& extension) const {
   std::set<std::string> names;
   TVSFSSearchRec rec;
-  for (int r = container_->FindFirst("\\*" + extension, 0, rec); r == 0; r = container_->FindNext(rec))
+  for (int r = container_->FindFirst("\\*" + extension, 0, rec); r == 0;
+       r = container_->FindNext(rec))
     if ((rec.attributes & kDirectoryAttribute) == 0 && EndsWithNoCase(rec.name, extension))
       names.insert(rec.name.substr(0, rec.name.size() - extension.size()));
   container_->FindClose(rec);

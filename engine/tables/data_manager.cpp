@@ -1,17 +1,17 @@
 #include "engine/tables/data_manager.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
 
+#include <strings.h>
+
+#include "engine/common/clock.h"
 #include "engine/common/exception.h"
 #include "engine/common/field_types.h"
 #include "engine/common/memory_probe.h"
-#include "engine/common/clock.h"
 #include "engine/common/text.h"
 #include "engine/crypto/checksums.h"
 #include "engine/crypto/cipher.h"
@@ -48,17 +48,22 @@ TVellDataManager::TVellDataManager(std::string tableName, TAbstractPlainFileSyst
 
 TTableStoreMode TVellDataManager::DetectFileStoreMode() const {
   if (clients_.empty())
-    throw Exception("TVellDataManager.DetectFileStoreMode - there is no datasets, datasetList.count = 0");
+    throw Exception(
+        "TVellDataManager.DetectFileStoreMode - there is no datasets, datasetList.count = 0");
   bool temporary = false, memory = false, other = false;
   for (const TVellTableClient* c : clients_) {
     if (temporary && !c->Temporary())
-      throw Exception("TVellDataManager.DetectFileStoreMode - more then one dataset was opened in temporary mode!");
+      throw Exception(
+          "TVellDataManager.DetectFileStoreMode - more then one dataset was opened in temporary "
+          "mode!");
     temporary |= c->Temporary();
     (c->InMemory() ? memory : other) = true;
   }
   if (temporary) return tsmTemporary;
   if (memory && other)
-    throw Exception("TVellDataManager.DetectFileStoreMode - Cannot open table in both InMemory and not InMemory modes.");
+    throw Exception(
+        "TVellDataManager.DetectFileStoreMode - Cannot open table in both InMemory and not "
+        "InMemory modes.");
   return memory ? tsmMemory : tsmDatabase;
 }
 
@@ -66,11 +71,26 @@ int TVellDataManager::ConnectDataset(TVellTableClient* client) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (clients_.size() >= 2) {
     if (client->InMemory() != (storeMode_ == tsmMemory))
-      throw Exception("TVellDataManager.ConnectDataset - Cannot open dataset in both InMemory and other modes.");
+      throw Exception(
+          "TVellDataManager.ConnectDataset - Cannot open dataset in both InMemory and other "
+          "modes.");
     if (client->Temporary() && storeMode_ != tsmTemporary)
-      throw Exception("TVellDataManager.ConnectDataset - Cannot open dataset in both Temporary and other modes.");
+      throw Exception(
+          "TVellDataManager.ConnectDataset - Cannot open dataset in both Temporary and other "
+          "modes.");
   }
   clients_.push_back(client);
+  if (clients_.size() == 1 && open_) {
+    // Kept open since its last dataset left: reuse it when the newcomer
+    // wants the same store, password and writability.
+    const TTableStoreMode mode = DetectFileStoreMode();
+    if (mode == storeMode_ && (!header_.encrypted || client->TablePassword() == password_) &&
+        (client->ReadOnly() || !readOnly_)) {
+      if (readOnly_) client->SetReadOnly(true);
+      return otOk;
+    }
+    CloseTable();
+  }
   if (clients_.size() == 1) {
     storeMode_ = DetectFileStoreMode();
     if (resolver_) {
@@ -95,7 +115,8 @@ int TVellDataManager::ConnectDataset(TVellTableClient* client) {
   } else {
     if (header_.encrypted && client->TablePassword() != password_) {
       clients_.pop_back();
-      throw Exception("TVellDataManager.ConnectDataset - Inavlid password for table \"" + name_ + "\"");
+      throw Exception("TVellDataManager.ConnectDataset - Inavlid password for table \"" + name_ +
+                      "\"");
     }
     if (!client->ReadOnly() && readOnly_ && !storePtr_->ReadOnly()) {
       // Read-only only by the first dataset's choice: reopen for writing.
@@ -107,11 +128,14 @@ int TVellDataManager::ConnectDataset(TVellTableClient* client) {
   return otOk;
 }
 
-bool TVellDataManager::DisconnectDataset(TVellTableClient* client) {
+bool TVellDataManager::DisconnectDataset(TVellTableClient* client, bool keepOpen) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
   if (clients_.empty()) {
-    CloseTable();
+    if (keepOpen && open_)
+      SaveChanges();
+    else
+      CloseTable();
     return true;
   }
   storeMode_ = DetectFileStoreMode();
@@ -207,7 +231,8 @@ void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
     WriteShortString(header_.autoIncFieldName, "id" + std::to_string(rng() % 100000));
   }
   // Record sizes are 16-bit quantities in the format.
-  const TRecordLayout l = ComputeLayout(int32_t(descriptors_.size()), int32_t(std::min<int64_t>(fieldBytes, INT32_MAX)));
+  const TRecordLayout l = ComputeLayout(int32_t(descriptors_.size()),
+                                        int32_t(std::min<int64_t>(fieldBytes, INT32_MAX)));
   if (fieldBytes + l.trailerBytes > 65535)
     throw Exception("Error in TVellDataManager.CreateTable - record size " +
                     std::to_string(fieldBytes + l.trailerBytes) + " exceeds 65535 bytes!");
@@ -224,7 +249,8 @@ void TVellDataManager::CreateTable(const std::vector<TVellFieldDef>& fields,
   indexes_.clear();
   CreateBuiltInIndexes(autoIndexes);
   for (const auto& ix : indexes)
-    if (ix.name[0] != '@') AddIndex(ix.name, ix.fields, ix.caseInsensitiveFields, ix.descendingFields, ix.options, true);
+    if (ix.name[0] != '@')
+      AddIndex(ix.name, ix.fields, ix.caseInsensitiveFields, ix.descendingFields, ix.options, true);
   SaveIndexesToDisk();
   storePtr_->CloseFile(idx_);
   idx_ = nullptr;
@@ -335,14 +361,16 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
       dat_->Seek(layout_.headerSize, 0);
       dat_->ReadBuffer(cache_.data(), int64_t(cache_.size()));
       if (header_.encrypted)
-        for (int32_t k = 0; k < h.recordCount; ++k) DecodeRecord(cache_.data() + size_t(k) * layout_.recordSize);
+        for (int32_t k = 0; k < h.recordCount; ++k)
+          DecodeRecord(cache_.data() + size_t(k) * layout_.recordSize);
     }
     open_ = true;
     LoadIndexes();
     if (HasBlobs() && blobs_.RecordCount() != header_.recordCount) {
       // Entries missing after a crash are added empty; extra ones dropped.
       while (blobs_.RecordCount() < header_.recordCount) blobs_.AppendRecord();
-      while (blobs_.RecordCount() > header_.recordCount) blobs_.DeleteRecord(blobs_.RecordCount() - 1);
+      while (blobs_.RecordCount() > header_.recordCount)
+        blobs_.DeleteRecord(blobs_.RecordCount() - 1);
       blobsDirty_ = true;
       if (!readOnly_) {
         ++header_.changeCount;
@@ -422,6 +450,20 @@ void TVellDataManager::FlushBuffers() {
   }
 }
 
+void TVellDataManager::SaveChanges() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!open_ || readOnly_) return;
+  TTableHeader onDisk{};
+  dat_->Seek(0, 0);
+  if (dat_->Read(&onDisk, sizeof onDisk) == int64_t(sizeof onDisk) &&
+      onDisk.changeCount == header_.changeCount && log_.Empty())
+    return;  // nothing changed since the last save
+  WriteOutLog();
+  SaveHeaders();
+  TruncateRecords();
+  if (HasBlobs()) SaveBlobDirectory(true);
+}
+
 void TVellDataManager::CheckFlush() {
   if (!autoFlush_ || readOnly_ || !log_.MustWriteOut()) return;
   WriteOutLog();
@@ -469,8 +511,9 @@ TVTblValue TVellDataManager::FieldValue(const uint8_t* record, int32_t field) co
   const uint8_t* p = record + f.offset;
   switch (f.type) {
     case ftString:
-      return TVTblValue::String(std::string_view(reinterpret_cast<const char*>(p),
-                                                 strnlen(reinterpret_cast<const char*>(p), size_t(f.size))));
+      return TVTblValue::String(
+          std::string_view(reinterpret_cast<const char*>(p),
+                           strnlen(reinterpret_cast<const char*>(p), size_t(f.size))));
     case ftBoolean: {
       uint16_t b;
       std::memcpy(&b, p, 2);
@@ -484,7 +527,8 @@ TVTblValue TVellDataManager::FieldValue(const uint8_t* record, int32_t field) co
   }
 }
 
-void TVellDataManager::SetFieldValue(uint8_t* record, int32_t field, const TVTblValue& value) const {
+void TVellDataManager::SetFieldValue(uint8_t* record, int32_t field,
+                                     const TVTblValue& value) const {
   if (field == kRecordIdField) {
     TVTblValue v = value;
     ConvertValue(v, ftInteger);
@@ -494,7 +538,8 @@ void TVellDataManager::SetFieldValue(uint8_t* record, int32_t field, const TVTbl
   const TVellFieldInfo& f = fields_.at(size_t(field));
   uint8_t* p = record + f.offset;
   if (IsBlobType(f.type))
-    throw Exception("Error in TVellDataManager.SetFieldValue - blob fields are written as streams.");
+    throw Exception(
+        "Error in TVellDataManager.SetFieldValue - blob fields are written as streams.");
   std::memset(p, 0, size_t(f.size));
   if (value.isNull) {
     SetNull(record, field, true);
@@ -561,7 +606,8 @@ void TVellDataManager::EncodeRecord(uint8_t* record) const {
 }
 
 void TVellDataManager::DecodeRecord(uint8_t* record) const {
-  if (!cipher_) throw Exception("Error in TVellDataManager.ChangeBufferEncryption - decoding error.");
+  if (!cipher_)
+    throw Exception("Error in TVellDataManager.ChangeBufferEncryption - decoding error.");
   cipher_->Decrypt(record, size_t(layout_.fieldBytes));
   const uint32_t crc = Crc32(record, size_t(layout_.fieldBytes));
   const std::string text = Base64Encode(std::string_view(reinterpret_cast<const char*>(&crc), 4));
@@ -590,7 +636,8 @@ void TVellDataManager::GetRecord(int32_t slot, uint8_t* out) {
 
 int32_t TVellDataManager::AppendRecord(const uint8_t* record) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.AppendRecord - table is read-only.");
+  if (!open_ || readOnly_)
+    throw Exception("Error in TVellDataManager.AppendRecord - table is read-only.");
   const int32_t slot = header_.recordCount;
   const std::vector<bool> keep = MaintainedIndexes();
   std::vector<uint8_t> scratch;
@@ -628,7 +675,8 @@ int32_t TVellDataManager::AppendRecord(const uint8_t* record) {
 
 void TVellDataManager::UpdateRecord(const uint8_t* record, int32_t slot) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.UpdateRecord - table is read-only.");
+  if (!open_ || readOnly_)
+    throw Exception("Error in TVellDataManager.UpdateRecord - table is read-only.");
   if (slot < 0 || slot >= header_.recordCount)
     throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
   const std::vector<bool> keep = MaintainedIndexes();
@@ -653,9 +701,11 @@ void TVellDataManager::UpdateRecord(const uint8_t* record, int32_t slot) {
     // Otherwise the run between the old and the new place shifts by one,
     // so an update costs the distance moved, not the table's size.
     const bool afterPrev =
-        from == 0 || CompareKeys(indexes_[i], RecordPtr(order[size_t(from) - 1], scratch), record) <= 0;
-    const bool beforeNext = from + 1 >= int32_t(order.size()) ||
-                            CompareKeys(indexes_[i], record, RecordPtr(order[size_t(from) + 1], scratch)) <= 0;
+        from == 0 ||
+        CompareKeys(indexes_[i], RecordPtr(order[size_t(from) - 1], scratch), record) <= 0;
+    const bool beforeNext =
+        from + 1 >= int32_t(order.size()) ||
+        CompareKeys(indexes_[i], record, RecordPtr(order[size_t(from) + 1], scratch)) <= 0;
     if (afterPrev && beforeNext) continue;
     order.erase(order.begin() + from);
     const int32_t to = InsertPosition(indexes_[i], record, slot, scratch);
@@ -669,7 +719,8 @@ void TVellDataManager::UpdateRecord(const uint8_t* record, int32_t slot) {
 
 void TVellDataManager::DeleteRecord(int32_t slot) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.vlDeleteRecord - table is read-only.");
+  if (!open_ || readOnly_)
+    throw Exception("Error in TVellDataManager.vlDeleteRecord - table is read-only.");
   if (slot < 0 || slot >= header_.recordCount)
     throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, recPos = " +
                     std::to_string(slot));
@@ -679,10 +730,12 @@ void TVellDataManager::DeleteRecord(int32_t slot) {
     if (!keep[i]) continue;
     const int32_t at = FindPosition(int32_t(i), slot);
     if (at < 0)
-      throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, recPos = " + std::to_string(slot));
+      throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, recPos = " +
+                      std::to_string(slot));
     const int32_t lastAt = slot == last ? -1 : FindPosition(int32_t(i), last);
     if (slot != last && lastAt < 0)
-      throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, last = " + std::to_string(last));
+      throw Exception("TVellDataManager.vlDeleteRecord - invalid record Number, last = " +
+                      std::to_string(last));
     auto& order = indexes_[i].order;
     order.erase(order.begin() + at);
     if (lastAt >= 0) order[size_t(lastAt > at ? lastAt - 1 : lastAt)] = slot;
@@ -721,8 +774,10 @@ std::string CheckText(const uint8_t* data, size_t size) {
 void TVellDataManager::WriteBLOBValue(int32_t field, int32_t slot, const uint8_t* data, size_t size,
                                       uint8_t* record) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.vlWriteBLOBValue - table is read-only.");
-  if (slot < 0 || slot >= header_.recordCount) throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
+  if (!open_ || readOnly_)
+    throw Exception("Error in TVellDataManager.vlWriteBLOBValue - table is read-only.");
+  if (slot < 0 || slot >= header_.recordCount)
+    throw Exception("TRecordsPage.GetRecordPtr - Cannot find record");
   const int32_t ordinal = BlobOrdinal(field);
   // A bitmap behind the 8-byte graphic header is stored without it.
   static constexpr uint8_t kGraphic[4] = {0x01, 0x00, 0x00, 0x01};
@@ -738,11 +793,13 @@ void TVellDataManager::WriteBLOBValue(int32_t field, int32_t slot, const uint8_t
     try {
       stored = CompressBlob(data, size, level);
     } catch (const Exception&) {
-      throw Exception("Error in TVellDataManager.vlWriteBLOBValue - vlCompress compressing error! mode = " +
-                      std::to_string(int(level)) + ", tSize = " + std::to_string(size) + ", hSize = 0");
+      throw Exception(
+          "Error in TVellDataManager.vlWriteBLOBValue - vlCompress compressing error! mode = " +
+          std::to_string(int(level)) + ", tSize = " + std::to_string(size) + ", hSize = 0");
     }
     if (header_.encrypted) {
-      if (!cipher_) throw Exception("Error in TVellDataManager.vlWriteBLOBValue - no password specified.");
+      if (!cipher_)
+        throw Exception("Error in TVellDataManager.vlWriteBLOBValue - no password specified.");
       cipher_->Encrypt(stored.data(), stored.size());
     }
     blobs_.Write(slot, ordinal, std::move(stored), int32_t(size), CheckText(data, size), log_);
@@ -771,16 +828,19 @@ std::vector<uint8_t> TVellDataManager::ReadBLOBValue(int32_t field, int32_t slot
   const std::string mode = std::to_string(int(header_.blobCompression));
   std::vector<uint8_t> stored = blobs_.ReadStored(slot, ordinal, *bdf_);
   if (h.storedSize < 0 || h.plainSize < 0 || stored.size() < size_t(h.storedSize))
-    throw Exception("Error in TVellDataManager.vlReadBLOBValue - decompressing error, mode=" + mode + ".");
+    throw Exception(
+        "Error in TVellDataManager.vlReadBLOBValue - decompressing error, mode=" + mode + ".");
   stored.resize(size_t(h.storedSize));
   if (header_.encrypted) {
-    if (!cipher_) throw Exception("Error in TVellDataManager.vlReadBLOBValue - no password specified.");
+    if (!cipher_)
+      throw Exception("Error in TVellDataManager.vlReadBLOBValue - no password specified.");
     cipher_->Decrypt(stored.data(), stored.size());
   }
   std::vector<uint8_t> plain;
   if (!DecompressBlob(stored.data(), stored.size(), TCompressionLevel(header_.blobCompression),
                       size_t(h.plainSize), plain))
-    throw Exception("Error in TVellDataManager.vlReadBLOBValue - decompressing error, mode=" + mode + ".");
+    throw Exception(
+        "Error in TVellDataManager.vlReadBLOBValue - decompressing error, mode=" + mode + ".");
   const std::string fresh = CheckText(plain.data(), plain.size());
   if (h.check.compare(0, fresh.size(), fresh) != 0)
     throw Exception("Error in TVellDataManager.vlReadBLOBValue - crc error");
@@ -791,7 +851,8 @@ std::vector<uint8_t> TVellDataManager::ReadBLOBValue(int32_t field, int32_t slot
 
 void TVellDataManager::SetLastAutoInc(int32_t value) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (!open_ || readOnly_) throw Exception("Error in TVellDataManager.SetLastAutoInc - table is read-only.");
+  if (!open_ || readOnly_)
+    throw Exception("Error in TVellDataManager.SetLastAutoInc - table is read-only.");
   header_.lastAutoInc = value;
   ++header_.changeCount;
 }
@@ -802,7 +863,8 @@ void TVellDataManager::DeleteTable() {
   for (const char* ext : {".bdf", ".bif", ".idx", ".dat"}) {
     const std::string file = FileName(ext);
     if (storePtr_->FileExists(file) && !storePtr_->DeleteFile(file))
-      throw Exception("Error in TVellDataManager.DeleteTable - " + file + " file cannot be deleted.");
+      throw Exception("Error in TVellDataManager.DeleteTable - " + file +
+                      " file cannot be deleted.");
   }
 }
 
@@ -812,10 +874,13 @@ void TVellDataManager::RenameTable(const std::string& newName) {
   for (const char* ext : {".bdf", ".bif", ".idx", ".dat"}) {
     const std::string from = FileName(ext), to = newName + ext;
     if (!storePtr_->FileExists(from)) continue;
-    if (strcasecmp(from.c_str(), to.c_str()) != 0 && storePtr_->FileExists(to) && !storePtr_->DeleteFile(to))
-      throw Exception("Error in TVellDataManager.RenameTable - " + from + " file cannot be overwritten");
+    if (strcasecmp(from.c_str(), to.c_str()) != 0 && storePtr_->FileExists(to) &&
+        !storePtr_->DeleteFile(to))
+      throw Exception("Error in TVellDataManager.RenameTable - " + from +
+                      " file cannot be overwritten");
     if (!storePtr_->RenameFile(from, to))
-      throw Exception("Error in TVellDataManager.RenameTable - " + from + " file cannot be renamed.");
+      throw Exception("Error in TVellDataManager.RenameTable - " + from +
+                      " file cannot be renamed.");
   }
   name_ = newName;
 }

@@ -35,7 +35,7 @@ struct TVellFieldDef {
 struct TVellFieldInfo {
   std::string name;
   uint8_t type = 0;
-  int32_t size = 0;    // bytes in the record
+  int32_t size = 0;  // bytes in the record
   bool required = false;
   int32_t offset = 0;  // within the record
 };
@@ -69,7 +69,12 @@ class TVellTableClient {
 enum TTableStoreMode : int { tsmDatabase = 0, tsmMemory = 3, tsmTemporary = 4 };
 
 // OpenTable results.
-enum TOpenTableResult : int { otOk = 0, otCannotOpenFiles = 255, otError = 252, otWrongPassword = 253 };
+enum TOpenTableResult : int {
+  otOk = 0,
+  otCannotOpenFiles = 255,
+  otError = 252,
+  otWrongPassword = 253
+};
 
 class TVellDataManager {
  public:
@@ -82,8 +87,9 @@ class TVellDataManager {
   // Datasets sharing the table. The first one opens it (the OpenTable
   // result); later ones must match its store mode and password.
   int ConnectDataset(TVellTableClient* client);
-  // True when the last dataset left (the table is closed then).
-  bool DisconnectDataset(TVellTableClient* client);
+  // True when the last dataset left; the table is closed then, unless
+  // `keepOpen` (its changes are flushed and it stays open for the next).
+  bool DisconnectDataset(TVellTableClient* client, bool keepOpen = false);
   TTableStoreMode DetectFileStoreMode() const;
   TTableStoreMode StoreMode() const { return storeMode_; }
   const std::vector<TVellTableClient*>& Clients() const { return clients_; }
@@ -97,6 +103,10 @@ class TVellDataManager {
   TOpenTableResult OpenTable(const std::string& password, bool readOnly);
   void CloseTable();
   void FlushBuffers();
+  // Writes every change to the files without waiting for the disk (the
+  // operating system has them; FlushBuffers and CloseTable make them
+  // durable).
+  void SaveChanges();
   bool IsOpen() const { return open_; }
   bool ReadOnly() const { return readOnly_; }
 
@@ -139,8 +149,9 @@ class TVellDataManager {
   // record ID.
   const std::vector<TIndexHeader>& Indexes() const { return indexes_; }
   int32_t FindIndex(const std::string& name) const;  // -1 when none
-  void AddIndex(const std::string& name, const std::string& fields, const std::string& caseInsensitiveFields,
-                const std::string& descendingFields, uint8_t options, bool deferSave = false);
+  void AddIndex(const std::string& name, const std::string& fields,
+                const std::string& caseInsensitiveFields, const std::string& descendingFields,
+                uint8_t options, bool deferSave = false);
   std::string CreateTemporaryIndex(const std::string& fields, const std::string& descendingFields,
                                    const std::string& caseInsensitiveFields);
   int32_t DeleteIndex(const std::string& name, bool deferSave = false);
