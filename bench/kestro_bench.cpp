@@ -9,11 +9,6 @@
 // and peak memory are its own. Ours runs the organizer's own statements
 // with its main-window datasets open; SQLite runs the equivalent SQL on the
 // same tables, primary keys and unique Link index.
-#include <sqlite3.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -26,11 +21,17 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "engine/common/clock.h"
 #include "engine/common/locale.h"
 #include "engine/dataset/database.h"
 #include "engine/dataset/vell_table.h"
 #include "engine/query/vell_query.h"
+
 #include "organizer/schema.h"
 
 namespace {
@@ -62,9 +63,10 @@ struct Data {
   }
 };
 
-const char* const kWords[] = {"alpha",  "bravo",  "cobalt", "delta", "ember",  "fjord", "garnet", "harbor",
-                              "indigo", "jasper", "kelvin", "lumen", "meadow", "nectar", "onyx",  "prism",
-                              "quartz", "raven",  "sierra", "tundra", "umber", "velvet", "willow", "zephyr"};
+const char* const kWords[] = {"alpha",  "bravo",  "cobalt", "delta",  "ember",  "fjord",
+                              "garnet", "harbor", "indigo", "jasper", "kelvin", "lumen",
+                              "meadow", "nectar", "onyx",   "prism",  "quartz", "raven",
+                              "sierra", "tundra", "umber",  "velvet", "willow", "zephyr"};
 
 Data Generate(int n) {
   std::mt19937 rnd(20261211);
@@ -80,7 +82,8 @@ Data Generate(int n) {
     Data::Resource x;
     x.id = r;
     x.title = word() + " " + word() + " " + std::to_string(r);
-    x.path = "https://www." + word() + ".example/" + word() + "/" + std::to_string(rnd() % 100000) + ".html";
+    x.path = "https://www." + word() + ".example/" + word() + "/" + std::to_string(rnd() % 100000) +
+             ".html";
     for (int k = 0; k < 8; ++k) x.comment += word() + " ";
     const int filed = 1 + int(rnd() % 3);
     while (int(x.cats.size()) < filed) {
@@ -93,8 +96,8 @@ Data Generate(int n) {
 }
 
 std::string CatInsert(const Data::Category& c) {
-  return "Insert Into Cat (IdCat,IdPrCat, NmCat) \nValues (" + std::to_string(c.id) + "," + std::to_string(c.parent) +
-         ",\"" + c.name + "\")";
+  return "Insert Into Cat (IdCat,IdPrCat, NmCat) \nValues (" + std::to_string(c.id) + "," +
+         std::to_string(c.parent) + ",\"" + c.name + "\")";
 }
 // Today in the locale's short date format, as the organizer writes dates.
 const std::string& Today() {
@@ -103,12 +106,13 @@ const std::string& Today() {
 }
 
 std::string ResInsert(const Data::Resource& r) {
-  return "Insert Into Res (IdRes,PathRes,NmRes,NumCat,AddDt,CommRes,Mark) \nValues (" + std::to_string(r.id) + ",\"" +
-         r.path + "\",\n\"" + r.title + "\"," + std::to_string(r.cats.size()) + ",\n\"" + Today() + "\",\"" + r.comment +
-         "\",0)";
+  return "Insert Into Res (IdRes,PathRes,NmRes,NumCat,AddDt,CommRes,Mark) \nValues (" +
+         std::to_string(r.id) + ",\"" + r.path + "\",\n\"" + r.title + "\"," +
+         std::to_string(r.cats.size()) + ",\n\"" + Today() + "\",\"" + r.comment + "\",0)";
 }
 std::string LinkInsert(int cat, int res) {
-  return "Insert Into Link (IdCat,IdRes) \nValues (" + std::to_string(cat) + "," + std::to_string(res) + ")";
+  return "Insert Into Link (IdCat,IdRes) \nValues (" + std::to_string(cat) + "," +
+         std::to_string(res) + ")";
 }
 std::string InList(const std::vector<int>& ids) {
   std::string s;
@@ -201,22 +205,29 @@ struct Lite {
 
 void LiteSchema(Lite& l) {
   l.Exec("CREATE TABLE List (IdItem integer)");
-  l.Exec("CREATE TABLE Const (IdConst integer, NmConst varchar(30), TypeConst integer, ValueInt integer, ValueStr "
-         "varchar(100), ValueDt datetime, PRIMARY KEY (IdConst))");
-  l.Exec("CREATE TABLE Cat (IdCat integer, IdPrCat integer, NmCat varchar(30), CommCat varchar(100), ImgCat blob, "
-         "TypeCat integer, Mark integer, PRIMARY KEY (IdPrCat, IdCat))");
+  l.Exec(
+      "CREATE TABLE Const (IdConst integer, NmConst varchar(30), TypeConst integer, ValueInt "
+      "integer, ValueStr "
+      "varchar(100), ValueDt datetime, PRIMARY KEY (IdConst))");
+  l.Exec(
+      "CREATE TABLE Cat (IdCat integer, IdPrCat integer, NmCat varchar(30), CommCat varchar(100), "
+      "ImgCat blob, "
+      "TypeCat integer, Mark integer, PRIMARY KEY (IdPrCat, IdCat))");
   l.Exec("CREATE TABLE Link (IdCat integer, IdRes integer)");
   l.Exec("CREATE UNIQUE INDEX iCat ON Link (IdCat, IdRes)");
-  l.Exec("CREATE TABLE Res (IdRes integer, NmRes varchar(70), PathRes varchar(200), KeyRes varchar(100), TCPAdr "
-         "varchar(15), CommRes text, ImgRes blob, NumCat integer, Rating integer, Status integer, TypeRes integer, "
-         "AddDt datetime, VizitDt datetime, IdCat integer, Mark integer, PRIMARY KEY (IdRes))");
+  l.Exec(
+      "CREATE TABLE Res (IdRes integer, NmRes varchar(70), PathRes varchar(200), KeyRes "
+      "varchar(100), TCPAdr "
+      "varchar(15), CommRes text, ImgRes blob, NumCat integer, Rating integer, Status integer, "
+      "TypeRes integer, "
+      "AddDt datetime, VizitDt datetime, IdCat integer, Mark integer, PRIMARY KEY (IdRes))");
 }
 
 // ---- workloads ------------------------------------------------------------------------------
 
 struct Workload {
   std::string name;
-  std::function<void(const std::string& file)> ours, lite;
+  std::function<void(const std::string&file)> ours, lite;
   bool fromBase = true;  // runs on a copy of the loaded database
 };
 
@@ -263,14 +274,24 @@ int64_t FileSize(const std::string& path) {
 
 int main(int argc, char** argv) {
   int n = 10000;
-  std::string csv, dir = "/tmp";
+  std::string csv, dir = "/tmp", only;
+  bool noAutocommit = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--resources" && i + 1 < argc) n = std::atoi(argv[++i]);
-    else if (a == "--csv" && i + 1 < argc) csv = argv[++i];
-    else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
+    if (a == "--resources" && i + 1 < argc)
+      n = std::atoi(argv[++i]);
+    else if (a == "--csv" && i + 1 < argc)
+      csv = argv[++i];
+    else if (a == "--dir" && i + 1 < argc)
+      dir = argv[++i];
+    else if (a == "--only" && i + 1 < argc)
+      only = argv[++i];  // W1 loads, then this one
+    else if (a == "--no-autocommit")
+      noAutocommit = true;  // SQLite's slow per-row commits
     else {
-      std::fprintf(stderr, "usage: kestro-bench --resources N [--csv FILE] [--dir DIR]\n");
+      std::fprintf(stderr,
+                   "usage: kestro-bench --resources N [--csv FILE] [--dir DIR] [--only WORKLOAD] "
+                   "[--no-autocommit]\n");
       return 2;
     }
   }
@@ -297,16 +318,20 @@ int main(int argc, char** argv) {
     }
   };
   auto listSql = [](int cat) {
-    return "Select * From Link, Res Where Link.IdRes=Res.IdRes\n and Link.IdCat=" + std::to_string(cat);
+    return "Select * From Link, Res Where Link.IdRes=Res.IdRes\n and Link.IdCat=" +
+           std::to_string(cat);
   };
   auto subtreeSql = [&](int root) {
-    return "Select * From Link, Res Where Link.IdRes=Res.IdRes\n and IdCat IN (" + InList(data.Subtree(root)) + ")";
+    return "Select * From Link, Res Where Link.IdRes=Res.IdRes\n and IdCat IN (" +
+           InList(data.Subtree(root)) + ")";
   };
   auto searchSql = [](const std::string& s) {
-    return "Select * From Res Where  NmRes Like \"%" + s + "%\" or PathRes Like \"%" + s + "%\" Order By NmRes";
+    return "Select * From Res Where  NmRes Like \"%" + s + "%\" or PathRes Like \"%" + s +
+           "%\" Order By NmRes";
   };
   auto liteSearch = [](const std::string& s) {
-    return "SELECT * FROM Res WHERE NmRes LIKE '%" + s + "%' OR PathRes LIKE '%" + s + "%' ORDER BY NmRes";
+    return "SELECT * FROM Res WHERE NmRes LIKE '%" + s + "%' OR PathRes LIKE '%" + s +
+           "%' ORDER BY NmRes";
   };
 
   std::vector<Workload> w;
@@ -332,7 +357,8 @@ int main(int argc, char** argv) {
                  l.Exec("COMMIT");
                },
                false});
-  w.push_back({"W2", [&](const std::string& f) {
+  w.push_back({"W2",
+               [&](const std::string& f) {
                  Ours o(f);
                  for (int c : listCats) o.ReadAll(listSql(c));
                },
@@ -340,7 +366,8 @@ int main(int argc, char** argv) {
                  Lite l(f);
                  for (int c : listCats) l.ReadAll(listSql(c));
                }});
-  w.push_back({"W3", [&](const std::string& f) {
+  w.push_back({"W3",
+               [&](const std::string& f) {
                  Ours o(f);
                  for (int r : roots) o.ReadAll(subtreeSql(r));
                },
@@ -348,7 +375,8 @@ int main(int argc, char** argv) {
                  Lite l(f);
                  for (int r : roots) l.ReadAll(subtreeSql(r));
                }});
-  w.push_back({"W4", [&](const std::string& f) {
+  w.push_back({"W4",
+               [&](const std::string& f) {
                  Ours o(f);
                  for (const auto& s : needles) o.ReadAll(searchSql(s));
                },
@@ -356,7 +384,8 @@ int main(int argc, char** argv) {
                  Lite l(f);
                  for (const auto& s : needles) l.ReadAll(liteSearch(s));
                }});
-  w.push_back({"W5", [&](const std::string& f) {
+  w.push_back({"W5",
+               [&](const std::string& f) {
                  Ours o(f);
                  o.Exec("Update Res Set Mark=1");
                  o.ReadAll("Select * From Res Where Mark=1");
@@ -369,40 +398,52 @@ int main(int argc, char** argv) {
   auto addOne = [&](auto& engine, auto&& maxId, int k) {
     const int id = maxId() + 1;
     engine.Exec(LinkInsert(1 + k % 1000, id));
-    engine.Exec(ResInsert({id, "New resource " + std::to_string(k), "https://new.example/" + std::to_string(k),
-                           "added", {1 + k % 1000}}));
+    engine.Exec(ResInsert({id,
+                           "New resource " + std::to_string(k),
+                           "https://new.example/" + std::to_string(k),
+                           "added",
+                           {1 + k % 1000}}));
   };
-  w.push_back({"W6", [&](const std::string& f) {
+  w.push_back({"W6",
+               [&](const std::string& f) {
                  Ours o(f);
                  for (int k = 0; k < 1000; ++k)
-                   addOne(o, [&] {
-                     TVellQuery q;
-                     q.SetDatabaseName("Res");
-                     q.SetSQLText("Select Max(IdRes) as IdMax From Res");
-                     q.Open();
-                     const int v = q.FieldByName("IdMax").AsInteger();
-                     q.Close();
-                     return v;
-                   }, k);
+                   addOne(
+                       o,
+                       [&] {
+                         TVellQuery q;
+                         q.SetDatabaseName("Res");
+                         q.SetSQLText("Select Max(IdRes) as IdMax From Res");
+                         q.Open();
+                         const int v = q.FieldByName("IdMax").AsInteger();
+                         q.Close();
+                         return v;
+                       },
+                       k);
                },
                [&](const std::string& f) {
                  Lite l(f);
                  for (int k = 0; k < 1000; ++k)
-                   addOne(l, [&] {
-                     sqlite3_stmt* st = nullptr;
-                     sqlite3_prepare_v2(l.db, "SELECT Max(IdRes) AS IdMax FROM Res", -1, &st, nullptr);
-                     sqlite3_step(st);
-                     const int v = sqlite3_column_int(st, 0);
-                     sqlite3_finalize(st);
-                     return v;
-                   }, k);
+                   addOne(
+                       l,
+                       [&] {
+                         sqlite3_stmt* st = nullptr;
+                         sqlite3_prepare_v2(l.db, "SELECT Max(IdRes) AS IdMax FROM Res", -1, &st,
+                                            nullptr);
+                         sqlite3_step(st);
+                         const int v = sqlite3_column_int(st, 0);
+                         sqlite3_finalize(st);
+                         return v;
+                       },
+                       k);
                }});
   auto deleteSql = [&](int root) {
     const std::string ids = InList(data.Subtree(root));
     return std::vector<std::string>{"Delete From Link Where IdCat IN (" + ids + ")",
                                     "Delete From Cat Where IdCat IN (" + ids + ")"};
   };
-  w.push_back({"W7", [&](const std::string& f) {
+  w.push_back({"W7",
+               [&](const std::string& f) {
                  Ours o(f);
                  for (int r : deletions)
                    for (const auto& s : deleteSql(r)) o.Exec(s);
@@ -412,7 +453,8 @@ int main(int argc, char** argv) {
                  for (int r : deletions)
                    for (const auto& s : deleteSql(r)) l.Exec(s);
                }});
-  w.push_back({"W8", [&](const std::string& f) {
+  w.push_back({"W8",
+               [&](const std::string& f) {
                  Ours o(f);
                  TVellQuery q;
                  q.SetDatabaseName("Res");
@@ -435,11 +477,14 @@ int main(int argc, char** argv) {
                }});
 
   std::FILE* out = csv.empty() ? nullptr : std::fopen(csv.c_str(), "w");
-  if (out) std::fprintf(out, "workload,ours_seconds,sqlite_seconds,ratio,ours_peak_kib,sqlite_peak_kib\n");
+  if (out)
+    std::fprintf(out, "workload,ours_seconds,sqlite_seconds,ratio,ours_peak_kib,sqlite_peak_kib\n");
   std::printf("kestro-bench: %d resources, 1000 categories\n", n);
-  std::printf("%-15s %11s %11s %7s %12s %12s\n", "workload", "ours s", "sqlite s", "ratio", "ours KiB", "sqlite KiB");
+  std::printf("%-15s %11s %11s %7s %12s %12s\n", "workload", "ours s", "sqlite s", "ratio",
+              "ours KiB", "sqlite KiB");
   Measure oursW1;
   for (const Workload& x : w) {
+    if (!only.empty() && x.name != only && x.fromBase) continue;
     auto prepare = [&](const std::string& baseFile, const std::string& work) {
       std::filesystem::remove(work);
       std::filesystem::remove(work + "-journal");
@@ -456,20 +501,24 @@ int main(int argc, char** argv) {
       }
     }
     prepare(liteBase, liteWork);
-    const Measure l = InChild([&] { return Timed([&] { x.lite(liteWork); }); });
+    // With --only, SQLite loads once, in one transaction.
+    const bool skip =
+        x.name == "W1-autocommit" && (noAutocommit || (!only.empty() && only != x.name));
+    const Measure l = skip ? Measure{} : InChild([&] { return Timed([&] { x.lite(liteWork); }); });
     if (!x.fromBase && x.name == "W1-transaction") {
       std::filesystem::remove(liteBase);
       std::filesystem::copy_file(liteWork, liteBase);
     }
     const double ratio = l.seconds > 0 ? o.seconds / l.seconds : 0;
-    std::printf("%-15s %11.4f %11.4f %7.2f %12ld %12ld\n", x.name.c_str(), o.seconds, l.seconds, ratio, o.peakKiB,
-                l.peakKiB);
+    std::printf("%-15s %11.4f %11.4f %7.2f %12ld %12ld\n", x.name.c_str(), o.seconds, l.seconds,
+                ratio, o.peakKiB, l.peakKiB);
     std::fflush(stdout);
     if (out)
-      std::fprintf(out, "%s,%.6f,%.6f,%.3f,%ld,%ld\n", x.name.c_str(), o.seconds, l.seconds, ratio, o.peakKiB,
-                   l.peakKiB);
+      std::fprintf(out, "%s,%.6f,%.6f,%.3f,%ld,%ld\n", x.name.c_str(), o.seconds, l.seconds, ratio,
+                   o.peakKiB, l.peakKiB);
   }
-  std::printf("file size: ours %lld bytes, sqlite %lld bytes\n", static_cast<long long>(FileSize(oursBase)),
+  std::printf("file size: ours %lld bytes, sqlite %lld bytes\n",
+              static_cast<long long>(FileSize(oursBase)),
               static_cast<long long>(FileSize(liteBase)));
   if (out) std::fclose(out);
   for (const auto& f : {oursBase, liteBase, oursWork, liteWork}) std::filesystem::remove(f);
