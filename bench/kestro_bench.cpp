@@ -373,7 +373,12 @@ int main(int argc, char** argv) {
                },
                [&](const std::string& f) {
                  Lite l(f);
-                 for (int r : roots) l.ReadAll(subtreeSql(r));
+                 // SQLite wants the column qualified: Res has an IdCat too.
+                 for (int r : roots) {
+                   std::string sql = subtreeSql(r);
+                   sql.replace(sql.find("IdCat IN"), 8, "Link.IdCat IN");
+                   l.ReadAll(sql);
+                 }
                }});
   w.push_back({"W4",
                [&](const std::string& f) {

@@ -1733,6 +1733,32 @@ TVTblValue TVellDataset::IndexExtreme(int position, bool largest) {
   return TVTblValue::Null(def.dataType);
 }
 
+bool TVellDataset::DeleteById(int32_t id) {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
+  CheckTable("DeleteById");
+  if (readOnly_) throw Exception("Error in TVellDataSet.InternalDelete - table is read only.");
+  std::lock_guard<std::recursive_mutex> bracket(table_->Lock());
+  const int32_t slot = SlotOfId(id, nullptr);
+  if (slot < 0) return false;
+  for (size_t f = 0; f < table_->Fields().size(); ++f)
+    if (IsBlobType(table_->Fields()[f].type)) table_->DeleteBLOBValue(int32_t(f), slot);
+  table_->DeleteRecord(slot);
+  return true;
+}
+
+std::vector<int32_t> TVellDataset::VisibleIds() {
+  const std::lock_guard<std::recursive_mutex> engine(EngineLock());
+  CheckTable("VisibleIds");
+  EnsureView();
+  std::vector<int32_t> ids;
+  std::vector<uint8_t> scratch;
+  const int32_t count = VisibleCountRaw();
+  ids.reserve(size_t(count));
+  for (int32_t p = 0; p < count; ++p)
+    ids.push_back(table_->RecordID(table_->RecordPtr(SlotAt(p), scratch)));
+  return ids;
+}
+
 bool TVellDataset::RecordIdExists(int32_t id) {
   CheckTable("RecordIdExists");
   return SlotOfId(id, nullptr) >= 0;

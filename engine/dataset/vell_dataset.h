@@ -156,6 +156,12 @@ class TVellDataset : public TDataSet,
   // the table has none.
   std::string IndexFor(const std::string& fields, const std::string& descending);
   bool RecordIdExists(int32_t id);
+  // Deletes the row with this identifier (and its blobs) without moving
+  // the cursor; false when there is none. For statements that collected
+  // their rows first.
+  bool DeleteById(int32_t id);
+  // The identifiers of the visible rows, in order.
+  std::vector<int32_t> VisibleIds();
   // The smallest or largest non-null value of a field over all rows,
   // through an index on it (made when none): NULL for no such value.
   TVTblValue IndexExtreme(int position, bool largest);

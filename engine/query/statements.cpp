@@ -930,8 +930,10 @@ void TVellSQLDelete::Execute(TVellSQLContext& query, bool) {
   root->Open();
   TVellTable& t = scan->Dataset();
   const std::lock_guard<std::recursive_mutex> engine(EngineLock());
+  // The rows are collected first, then deleted by identifier: deleting
+  // through the cursor would rebuild the filtered view after every row.
   int32_t rows = 0;
-  for (t.First(); !t.IsEmpty(); ++rows) t.Delete();
+  for (int32_t id : t.VisibleIds()) rows += t.DeleteById(id) ? 1 : 0;
   query.SetRowsAffected(rows);
 }
 
