@@ -365,6 +365,7 @@ TOpenTableResult TVellDataManager::OpenTable(const std::string& password, bool r
           DecodeRecord(cache_.data() + size_t(k) * layout_.recordSize);
     }
     open_ = true;
+    savedChangeCount_ = header_.changeCount;
     LoadIndexes();
     if (HasBlobs() && blobs_.RecordCount() != header_.recordCount) {
       // Entries missing after a crash are added empty; extra ones dropped.
@@ -448,20 +449,18 @@ void TVellDataManager::FlushBuffers() {
     bdf_->Flush();
     bif_->Flush();
   }
+  savedChangeCount_ = header_.changeCount;
 }
 
 void TVellDataManager::SaveChanges() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (!open_ || readOnly_) return;
-  TTableHeader onDisk{};
-  dat_->Seek(0, 0);
-  if (dat_->Read(&onDisk, sizeof onDisk) == int64_t(sizeof onDisk) &&
-      onDisk.changeCount == header_.changeCount && log_.Empty())
-    return;  // nothing changed since the last save
+  if (header_.changeCount == savedChangeCount_ && log_.Empty()) return;  // nothing changed since
   WriteOutLog();
   SaveHeaders();
   TruncateRecords();
   if (HasBlobs()) SaveBlobDirectory(true);
+  savedChangeCount_ = header_.changeCount;
 }
 
 void TVellDataManager::CheckFlush() {

@@ -219,7 +219,8 @@ class TVellDataManager {
   TVellBlobStore blobs_;
   std::vector<TIndexHeader> indexes_;
   int32_t currentIndex_ = 0;
-  int32_t idxChangeCount_ = -1;  // LastChangeCount of T.idx as loaded or saved
+  int32_t idxChangeCount_ = -1;    // LastChangeCount of T.idx as loaded or saved
+  int32_t savedChangeCount_ = -1;  // ChangeCount when the files last took every change
   TIndexProgress* progress_ = nullptr;
   uint64_t lastChangeTick_ = 0;
   int32_t burst_ = 0;
